@@ -1,0 +1,137 @@
+#include "records/Decoding.h"
+
+#include "records/PathSafety.h"
+
+#include <nlohmann/json.hpp>
+
+#include <limits>
+#include <optional>
+#include <string>
+
+namespace spinforge {
+namespace {
+
+using nlohmann::json;
+
+// Reads the fields of one JSON object and names the place of any failure.
+class ObjectReader {
+public:
+    ObjectReader(const json& object, std::string document, std::string place)
+        : object_(object), document_(std::move(document)), place_(std::move(place)) {}
+
+    qint64 integer(const char* key) const {
+        const json& value = require(key, value_is_integer, "must be an integer");
+        if (value.is_number_unsigned() &&
+            value.get<std::uint64_t>() > std::uint64_t(std::numeric_limits<qint64>::max()))
+            fail(key, "does not fit a 64-bit integer");
+        return value.get<qint64>();
+    }
+
+    QString text(const char* key) const {
+        return QString::fromStdString(require(key, &json::is_string, "must be a string").get<std::string>());
+    }
+
+    // A text that becomes (part of) a path on disk; `problem` says why it can't.
+    QString pathText(const char* key, std::optional<QString> (*problem)(const QString&)) const {
+        QString value = text(key);
+        if (auto why = problem(value))
+            fail(key, QStringLiteral("\"%1\" %2").arg(value, *why).toStdString());
+        return value;
+    }
+
+    ObjectReader object(const char* key) const {
+        return {require(key, &json::is_object, "must be an object"), document_, placeOf(key)};
+    }
+
+    const json& array(const char* key) const { return require(key, &json::is_array, "must be an array"); }
+
+    std::string placeOf(const char* key) const { return place_.empty() ? key : place_ + "." + key; }
+
+    [[noreturn]] void fail(const char* key, const std::string& problem) const {
+        throw DecodingError(document_ + " is invalid: " + placeOf(key) + " " + problem);
+    }
+
+private:
+    static bool value_is_integer(const json& value) { return value.is_number_integer(); }
+
+    template <typename Check>
+    const json& require(const char* key, Check check, const char* expectation) const {
+        auto found = object_.find(key);
+        if (found == object_.end()) fail(key, "is missing");
+        if (found->is_null()) fail(key, std::string("is null but ") + expectation);
+        if (!std::invoke(check, *found)) fail(key, expectation);
+        return *found;
+    }
+
+    const json& object_;
+    std::string document_;
+    std::string place_;
+};
+
+json parseTopObject(const QByteArray& body, const std::string& document) {
+    json root;
+    try {
+        root = json::parse(body.begin(), body.end());
+    } catch (const json::parse_error& error) {
+        throw DecodingError(document + " is invalid: it is not JSON (error at byte " +
+                            std::to_string(error.byte) + ")");
+    }
+    if (!root.is_object()) throw DecodingError(document + " is invalid: expected a JSON object");
+    return root;
+}
+
+// Field order is the records' key order: the first field in it that fails is the one reported.
+Profile readProfile(const ObjectReader& in) {
+    Profile profile;
+    profile.id = in.integer("id");
+    profile.folder = in.pathText("folder", &PathSafety::relativePathProblem);
+    profile.displayName = in.pathText("display_name", &PathSafety::fileNameProblem);
+    return profile;
+}
+
+Track readTrack(const ObjectReader& in) {
+    Track track;
+    track.id = in.integer("id");
+    track.title = in.text("title");
+    track.artist = in.text("artist");
+    track.source = in.text("source");
+    track.filename = in.text("filename");
+    track.sha256 = in.text("sha256");
+    track.providerId = in.text("provider_id");
+    track.relativePath = in.pathText("relative_path", &PathSafety::relativePathProblem);
+    track.byteSize = in.integer("byte_size");
+    track.downloadURL = in.text("download_url");
+    return track;
+}
+
+}  // namespace
+
+Manifest decodeManifest(const QByteArray& body) {
+    const std::string document = "The server's manifest";
+    const json root = parseTopObject(body, document);
+    const ObjectReader in(root, document, "");
+    Manifest manifest;
+    manifest.version = in.integer("version");
+    manifest.profile = readProfile(in.object("profile"));
+    const json& tracks = in.array("tracks");
+    for (std::size_t i = 0; i < tracks.size(); ++i) {
+        const std::string place = "tracks[" + std::to_string(i) + "]";
+        if (!tracks[i].is_object()) throw DecodingError(document + " is invalid: " + place + " must be an object");
+        manifest.tracks.append(readTrack(ObjectReader(tracks[i], document, place)));
+    }
+    manifest.generatedAt = in.text("generated_at");
+    return manifest;
+}
+
+LoginResponse decodeLoginResponse(const QByteArray& body) {
+    const std::string document = "The server's sign-in reply";
+    const json root = parseTopObject(body, document);
+    const ObjectReader in(root, document, "");
+    LoginResponse reply;
+    reply.token = in.text("token");
+    reply.deviceId = in.integer("device_id");
+    reply.displayName = in.text("display_name");
+    return reply;
+}
+
+}  // namespace spinforge

@@ -1,0 +1,25 @@
+#pragma once
+// The one strict decoder for the service's replies. Every field is required and must have its
+// exact JSON type; integers must fit 64 bits; unknown keys are ignored; fields are read in a
+// fixed order and the first one that fails ends decoding. There is no partial record.
+
+#include "records/Records.h"
+
+#include <QByteArray>
+#include <stdexcept>
+
+namespace spinforge {
+
+// A reply that does not decode. The text names the document, the place and the problem:
+// "The server's manifest is invalid: tracks[4].provider_id must be a string".
+class DecodingError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Both throw DecodingError. A manifest whose profile folder, display name or any track's
+// relative path could escape its folder on disk fails too.
+Manifest decodeManifest(const QByteArray& body);
+LoginResponse decodeLoginResponse(const QByteArray& body);
+
+}  // namespace spinforge

@@ -1,0 +1,22 @@
+#pragma once
+// Names that come from the service become file and folder names on the user's disk and drives.
+// These checks keep every such name inside the folder it is meant for.
+
+#include <QString>
+#include <optional>
+
+namespace spinforge::PathSafety {
+
+// Why `path` cannot stand below a folder we own ("is empty", "is absolute", "has a '..'
+// component", ...), or nullopt when it can. A safe path is relative, '/'-separated, and has no
+// empty, "." or ".." component and no NUL byte.
+std::optional<QString> relativePathProblem(const QString& path);
+
+// Why `name` cannot be part of one file name (it contains '/' or NUL), or nullopt.
+std::optional<QString> fileNameProblem(const QString& name);
+
+// For the point of use: throws std::invalid_argument naming `path` when it is not safe, so no
+// caller can reach the file system with a name that escapes its folder.
+void requireSafeRelativePath(const QString& path);
+
+}  // namespace spinforge::PathSafety

@@ -1,0 +1,185 @@
+#include "service/APIClient.h"
+
+#include "credentials/Keychain.h"
+#include "platform/FileError.h"
+#include "platform/HostName.h"
+#include "platform/StagedFile.h"
+#include "records/Decoding.h"
+#include "records/SpinforgeError.h"
+#include "service/ReplyErrors.h"
+#include "service/TransportError.h"
+
+#include <QCoroNetworkReply>
+#include <QFileInfo>
+#include <QNetworkReply>
+
+#include <nlohmann/json.hpp>
+
+#include <exception>
+#include <memory>
+
+namespace spinforge {
+namespace {
+
+constexpr qint64 kReadBlockSize = 1024 * 1024;
+
+struct LaterDeleter {
+    void operator()(QNetworkReply* reply) const { reply->deleteLater(); }
+};
+using ReplyPtr = std::unique_ptr<QNetworkReply, LaterDeleter>;
+
+QString trimmedOf(const QString& text, QChar character) {
+    qsizetype begin = 0, end = text.size();
+    while (begin < end && text[begin] == character) ++begin;
+    while (end > begin && text[end - 1] == character) --end;
+    return text.mid(begin, end - begin);
+}
+
+bool isWebScheme(const QUrl& url) {
+    const QString scheme = url.scheme().toLower();
+    return scheme == u"http" || scheme == u"https";
+}
+
+QByteArray jsonBody(const nlohmann::json& object) {
+    return QByteArray::fromStdString(object.dump());
+}
+
+}  // namespace
+
+APIClient::APIClient(Keyring& keyring, Settings& settings, Timeouts timeouts)
+    : keyring_(keyring), settings_(settings), timeouts_(timeouts) {
+    network_.setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+}
+
+std::optional<QUrl> APIClient::baseURL() const {
+    const std::optional<QString> stored = settings_.serverURL();
+    if (!stored) return std::nullopt;
+    const QUrl base(trimmedOf(*stored, u'/'), QUrl::StrictMode);
+    if (!base.isValid()) return std::nullopt;
+    return base;
+}
+
+QUrl APIClient::url(const QString& reference) const {
+    const std::optional<QUrl> base = baseURL();
+    if (!base) throw SpinforgeError::invalidServer();
+    const QUrl relative(reference, QUrl::StrictMode);
+    if (!relative.isValid()) throw SpinforgeError::invalidServer();
+    return base->resolved(relative);
+}
+
+QNetworkRequest APIClient::authenticatedRequest(const QString& path) const {
+    const std::optional<QString> token = Keychain::load(keyring_);
+    if (!token) throw SpinforgeError::signedOut();
+    QNetworkRequest request(url(path));
+    request.setRawHeader("Authorization", "Bearer " + token->toUtf8());
+    request.setTransferTimeout(int(timeouts_.request.count()));
+    return request;
+}
+
+void APIClient::validate(std::optional<int> statusCode, const QByteArray& body) {
+    if (!statusCode) throw SpinforgeError::invalidResponse();
+    if (*statusCode >= 200 && *statusCode <= 299) return;
+    const auto parsed = nlohmann::json::parse(body.begin(), body.end(), nullptr, false);
+    if (parsed.is_object()) {
+        const auto error = parsed.find("error");
+        if (error != parsed.end() && error->is_string())
+            throw SpinforgeError::server(QString::fromStdString(error->get<std::string>()));
+    }
+    if (*statusCode == 401) throw SpinforgeError::signedOut();
+    throw SpinforgeError::server(QStringLiteral("Server request failed (%1).").arg(*statusCode));
+}
+
+QCoro::Task<QByteArray> APIClient::fetch(QNetworkRequest request, QByteArray verb, QByteArray body) {
+    // Only web requests leave the agent: a reference that resolved to a local file or another
+    // scheme would read from this machine instead of the service.
+    if (!isWebScheme(request.url())) throw SpinforgeError::invalidResponse();
+    ReplyPtr reply(network_.sendCustomRequest(request, verb, body));
+    co_await reply.get();
+    if (ReplyErrors::isTransportFailure(*reply))
+        throw TransportError(ReplyErrors::describeTransportFailure(*reply, std::chrono::milliseconds(request.transferTimeout())));
+    const QByteArray replyBody = reply->readAll();
+    validate(ReplyErrors::statusCode(*reply), replyBody);
+    co_return replyBody;
+}
+
+QCoro::Task<LoginResponse> APIClient::login(QString server, QString email, QString password) {
+    const QString address = trimmedOf(server.trimmed(), u'/');
+    const QUrl parsed(address, QUrl::StrictMode);
+    if (!parsed.isValid() || !isWebScheme(parsed)) throw SpinforgeError::invalidServer();
+    settings_.setServerURL(address);
+
+    QNetworkRequest request(url(QStringLiteral("/api/client/login")));
+    request.setTransferTimeout(int(timeouts_.login.count()));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+    const QByteArray body = jsonBody({{"email", email.toStdString()},
+                                      {"password", password.toStdString()},
+                                      {"device_name", HostName::localizedName().toStdString()}});
+    const QByteArray reply = co_await fetch(request, "POST", body);
+    co_return decodeLoginResponse(reply);
+}
+
+QCoro::Task<Manifest> APIClient::manifest() {
+    const QNetworkRequest request = authenticatedRequest(QStringLiteral("/api/client/manifest"));
+    const QByteArray reply = co_await fetch(request, "GET", {});
+    co_return decodeManifest(reply);
+}
+
+QCoro::Task<> APIClient::download(QString path, QString destination) {
+    QNetworkRequest request = authenticatedRequest(path);
+    if (!isWebScheme(request.url())) throw SpinforgeError::invalidResponse();
+    createFolders(QFileInfo(destination).absolutePath());
+    StagedFile staged(destination);
+
+    ReplyPtr reply(network_.get(request));
+    reply->setReadBufferSize(kReadBlockSize);
+    // The body goes straight to disk as it arrives; an error reply is cut off unread.
+    bool refused = false;
+    std::exception_ptr writeFailure;
+    const auto drain = [&] {
+        const std::optional<int> status = ReplyErrors::statusCode(*reply);
+        if (status && (*status < 200 || *status > 299)) {
+            refused = true;
+            reply->abort();
+            return;
+        }
+        try {
+            while (reply->bytesAvailable() > 0) staged.write(reply->read(kReadBlockSize));
+        } catch (const FileError&) {
+            writeFailure = std::current_exception();
+            reply->abort();
+        }
+    };
+    QObject::connect(reply.get(), &QNetworkReply::readyRead, reply.get(), drain);
+    co_await reply.get();
+    if (writeFailure) std::rethrow_exception(writeFailure);
+    if (!refused) {
+        if (ReplyErrors::isTransportFailure(*reply))
+            throw TransportError(ReplyErrors::describeTransportFailure(*reply, std::chrono::milliseconds(request.transferTimeout())));
+        drain();
+    }
+    validate(ReplyErrors::statusCode(*reply), {});
+
+    const QVariant expected = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (expected.isValid() && expected.toLongLong() != staged.bytesWritten())
+        throw TransportError(QStringLiteral("The download from %1 ended early: %2 of %3 bytes arrived")
+                                 .arg(request.url().authority())
+                                 .arg(staged.bytesWritten())
+                                 .arg(expected.toLongLong()));
+    staged.commit();
+}
+
+QCoro::Task<> APIClient::report(qint64 trackCount, bool synced) {
+    QNetworkRequest request;
+    try {
+        request = authenticatedRequest(QStringLiteral("/api/client/status"));
+    } catch (const SpinforgeError&) {
+        co_return;  // not signed in, or no usable server: nothing to report to
+    }
+    if (!isWebScheme(request.url())) co_return;
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+    const QByteArray body = jsonBody({{"track_count", trackCount}, {"synced", synced}});
+    ReplyPtr reply(network_.post(request, body));
+    co_await reply.get();
+}
+
+}  // namespace spinforge

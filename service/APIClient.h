@@ -1,0 +1,71 @@
+#pragma once
+// The agent's only connection to the service: sign-in, manifest, track downloads and status
+// reports. Every request is resolved against the "serverURL" setting and, after sign-in,
+// carries the device token from the keyring; both are read afresh for each request.
+//
+// Owned by the sync engine for the life of the process. Main thread only: operations are
+// coroutines resumed on the Qt event loop, and several may be in flight at once. Failures are
+// thrown: SpinforgeError for what the agent detects, TransportError, DecodingError and
+// FileError for the platform's own.
+
+#include "credentials/Settings.h"
+#include "platform/Keyring.h"
+#include "records/Records.h"
+
+#include <QCoroTask>
+#include <QNetworkAccessManager>
+#include <QNetworkRequest>
+#include <QUrl>
+
+#include <chrono>
+#include <optional>
+
+class QNetworkReply;
+
+namespace spinforge {
+
+// Idle timeouts: how long a request may wait for data before it fails.
+struct APITimeouts {
+    std::chrono::milliseconds login = std::chrono::seconds(60);
+    std::chrono::milliseconds request = std::chrono::seconds(1800);
+};
+
+class APIClient {
+public:
+    using Timeouts = APITimeouts;
+
+    APIClient(Keyring& keyring, Settings& settings, Timeouts timeouts = {});
+    Q_DISABLE_COPY_MOVE(APIClient)
+
+    // Stores the trimmed server address (before any traffic, whatever the outcome), then signs
+    // in. The caller stores the returned token.
+    QCoro::Task<LoginResponse> login(QString server, QString email, QString password);
+    QCoro::Task<Manifest> manifest();
+    // Streams the body of a 2xx reply into a staging file beside `destination` and moves it over
+    // `destination` only once complete and flushed; on any failure `destination` is untouched and
+    // the staging file is gone. An error reply's body is never read.
+    QCoro::Task<> download(QString path, QString destination);
+    // Tells the service how the cycle went. Never fails; returns once the reply has arrived or
+    // the request has failed.
+    QCoro::Task<> report(qint64 trackCount, bool synced);
+
+    // The steps the operations are built from.
+    std::optional<QUrl> baseURL() const;
+    QUrl url(const QString& reference) const;
+    QNetworkRequest authenticatedRequest(const QString& path) const;
+    // `statusCode` is nullopt when the reply was not an HTTP response.
+    static void validate(std::optional<int> statusCode, const QByteArray& body);
+
+private:
+    // Sends a request whose whole reply body is wanted; throws TransportError.
+    QCoro::Task<QByteArray> fetch(QNetworkRequest request, QByteArray verb, QByteArray body);
+
+    // Set once at construction.
+    Keyring& keyring_;
+    Settings& settings_;
+    const Timeouts timeouts_;
+    // Main thread only.
+    QNetworkAccessManager network_;
+};
+
+}  // namespace spinforge
