@@ -1,0 +1,35 @@
+#pragma once
+// How often each client endpoint was asked, so tests can check what the agent did (retried,
+// skipped an unchanged track, sent its token). Shared by httplib's worker threads.
+
+#include "devserver/Faults.h"
+
+#include <nlohmann/json.hpp>
+
+#include <array>
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace spinforge::devserver {
+
+class Counters {
+public:
+    // Counts a request that reached `endpoint`, whatever its answer. `track` is the relative
+    // path of a requested known track, or empty.
+    void countRequest(Endpoint endpoint, const std::string& authorization, const std::string& track = {});
+    void countDashboard();
+    void reset();
+
+    // {"login":n,...,"dashboard":n,"download_by_track":{...},"last_authorization":"..."}
+    nlohmann::json snapshot() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::array<long long, kEndpointCount> requests_{};
+    long long dashboard_ = 0;
+    std::map<std::string, long long> downloadsByTrack_;
+    std::string lastAuthorization_;
+};
+
+}  // namespace spinforge::devserver

@@ -1,0 +1,74 @@
+#pragma once
+// Fault switches: tests make the service misbehave in chosen ways (refuse a request, damage or
+// cut a download, stall, throttle) to see how the agent copes. httplib answers on a thread
+// pool, so the table is shared between threads.
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace spinforge::devserver {
+
+enum class Endpoint { Login, Manifest, Download, Status };
+constexpr std::size_t kEndpointCount = 4;
+
+const char* endpointName(Endpoint endpoint);
+std::optional<Endpoint> endpointNamed(std::string_view name);
+
+// Answer `status` instead of the normal answer.
+struct Refusal {
+    int status = 0;
+    std::optional<std::string> error;  // body {"error": ...}
+    std::optional<std::string> body;   // raw body with `contentType`
+    std::string contentType = "text/html";
+};
+
+// Damage to a download that is otherwise served normally.
+struct BodyFault {
+    enum class Kind { WrongBytes, DropAfter, StallAfter, Throttle };
+    Kind kind = Kind::WrongBytes;
+    std::uint64_t bytes = 0;  // DropAfter/StallAfter: bytes sent first; Throttle: bytes per second
+    std::chrono::milliseconds stallFor{600'000};
+};
+
+struct Fault {
+    Endpoint endpoint = Endpoint::Login;
+    std::optional<std::string> track;  // download faults: only this relative path
+    std::variant<Refusal, BodyFault> action;
+    std::optional<long long> times;  // uses left; none: until reset
+};
+
+class FaultError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Reads one fault from its JSON text. Throws FaultError naming what is wrong; unknown keys are
+// refused so that a typo cannot leave a test running without the fault it asked for.
+Fault parseFault(const std::string& json);
+
+class FaultTable {
+public:
+    void add(Fault fault);
+    void clear();
+
+    // The oldest matching fault of that kind, counting one use of it. `track` is the relative
+    // path of the requested track, or empty.
+    std::optional<Refusal> takeRefusal(Endpoint endpoint, const std::string& track = {});
+    std::optional<BodyFault> takeBodyFault(const std::string& track);
+
+private:
+    template <class Action>
+    std::optional<Action> take(Endpoint endpoint, const std::string& track);
+
+    std::mutex mutex_;
+    std::vector<Fault> faults_;
+};
+
+}  // namespace spinforge::devserver
