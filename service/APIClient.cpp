@@ -132,14 +132,13 @@ QCoro::Task<> APIClient::download(QString path, QString destination) {
 
     ReplyPtr reply(network_.get(request));
     reply->setReadBufferSize(kReadBlockSize);
-    // The body goes straight to disk as it arrives; an error reply is cut off unread.
-    bool refused = false;
+    // The body goes straight to disk as it arrives. An error reply's body is let through
+    // unread: only its status counts.
     std::exception_ptr writeFailure;
     const auto drain = [&] {
         const std::optional<int> status = ReplyErrors::statusCode(*reply);
-        if (status && (*status < 200 || *status > 299)) {
-            refused = true;
-            reply->abort();
+        if (writeFailure || (status && (*status < 200 || *status > 299))) {
+            reply->skip(reply->bytesAvailable());
             return;
         }
         try {
@@ -152,15 +151,17 @@ QCoro::Task<> APIClient::download(QString path, QString destination) {
     QObject::connect(reply.get(), &QNetworkReply::readyRead, reply.get(), drain);
     co_await reply.get();
     if (writeFailure) std::rethrow_exception(writeFailure);
-    if (!refused) {
-        if (ReplyErrors::isTransportFailure(*reply))
-            throw TransportError(ReplyErrors::describeTransportFailure(*reply, std::chrono::milliseconds(request.transferTimeout())));
-        drain();
-    }
+    if (ReplyErrors::isTransportFailure(*reply))
+        throw TransportError(ReplyErrors::describeTransportFailure(*reply, std::chrono::milliseconds(request.transferTimeout())));
+    drain();
     validate(ReplyErrors::statusCode(*reply), {});
 
+    // A body that ends short of its announced length is a broken transfer, even when the
+    // connection closed cleanly. (A compressed body's length counts the compressed bytes.)
     const QVariant expected = reply->header(QNetworkRequest::ContentLengthHeader);
-    if (expected.isValid() && expected.toLongLong() != staged.bytesWritten())
+    const bool compressed = !reply->rawHeader("Content-Encoding").isEmpty() &&
+                            reply->rawHeader("Content-Encoding").toLower() != "identity";
+    if (expected.isValid() && !compressed && expected.toLongLong() != staged.bytesWritten())
         throw TransportError(QStringLiteral("The download from %1 ended early: %2 of %3 bytes arrived")
                                  .arg(request.url().authority())
                                  .arg(staged.bytesWritten())
