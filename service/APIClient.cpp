@@ -89,14 +89,14 @@ void APIClient::validate(std::optional<int> statusCode, const QByteArray& body) 
     throw SpinforgeError::server(QStringLiteral("Server request failed (%1).").arg(*statusCode));
 }
 
-QCoro::Task<QByteArray> APIClient::fetch(QNetworkRequest request, QByteArray verb, QByteArray body) {
+QCoro::Task<QByteArray> APIClient::fetch(QNetworkRequest request, QByteArray verb, QByteArray body, QString what) {
     // Only web requests leave the agent: a reference that resolved to a local file or another
     // scheme would read from this machine instead of the service.
     if (!isWebScheme(request.url())) throw SpinforgeError::invalidResponse();
     ReplyPtr reply(network_.sendCustomRequest(request, verb, body));
     co_await reply.get();
     if (ReplyErrors::isTransportFailure(*reply))
-        throw TransportError(ReplyErrors::describeTransportFailure(*reply, std::chrono::milliseconds(request.transferTimeout())));
+        throw TransportError(ReplyErrors::describeTransportFailure(*reply, what, std::chrono::milliseconds(request.transferTimeout())));
     const QByteArray replyBody = reply->readAll();
     validate(ReplyErrors::statusCode(*reply), replyBody);
     co_return replyBody;
@@ -114,13 +114,13 @@ QCoro::Task<LoginResponse> APIClient::login(QString server, QString email, QStri
     const QByteArray body = jsonBody({{"email", email.toStdString()},
                                       {"password", password.toStdString()},
                                       {"device_name", HostName::localizedName().toStdString()}});
-    const QByteArray reply = co_await fetch(request, "POST", body);
+    const QByteArray reply = co_await fetch(request, "POST", body, QStringLiteral("sign-in reply"));
     co_return decodeLoginResponse(reply);
 }
 
 QCoro::Task<Manifest> APIClient::manifest() {
     const QNetworkRequest request = authenticatedRequest(QStringLiteral("/api/client/manifest"));
-    const QByteArray reply = co_await fetch(request, "GET", {});
+    const QByteArray reply = co_await fetch(request, "GET", {}, QStringLiteral("manifest"));
     co_return decodeManifest(reply);
 }
 
@@ -152,7 +152,8 @@ QCoro::Task<> APIClient::download(QString path, QString destination) {
     co_await reply.get();
     if (writeFailure) std::rethrow_exception(writeFailure);
     if (ReplyErrors::isTransportFailure(*reply))
-        throw TransportError(ReplyErrors::describeTransportFailure(*reply, std::chrono::milliseconds(request.transferTimeout())));
+        throw TransportError(ReplyErrors::describeTransportFailure(*reply, QStringLiteral("download"),
+                                                                   std::chrono::milliseconds(request.transferTimeout())));
     drain();
     validate(ReplyErrors::statusCode(*reply), {});
 
@@ -163,7 +164,7 @@ QCoro::Task<> APIClient::download(QString path, QString destination) {
                             reply->rawHeader("Content-Encoding").toLower() != "identity";
     if (expected.isValid() && !compressed && expected.toLongLong() != staged.bytesWritten())
         throw TransportError(QStringLiteral("The download from %1 ended early: %2 of %3 bytes arrived")
-                                 .arg(request.url().authority())
+                                 .arg(ReplyErrors::serverName(request.url()))
                                  .arg(staged.bytesWritten())
                                  .arg(expected.toLongLong()));
     staged.commit();

@@ -57,8 +57,8 @@ public:
     static void validate(std::optional<int> statusCode, const QByteArray& body);
 
 private:
-    // Sends a request whose whole reply body is wanted; throws TransportError.
-    QCoro::Task<QByteArray> fetch(QNetworkRequest request, QByteArray verb, QByteArray body);
+    // Sends a request whose whole reply body is wanted; throws TransportError naming `what`.
+    QCoro::Task<QByteArray> fetch(QNetworkRequest request, QByteArray verb, QByteArray body, QString what);
 
     // Set once at construction.
     Keyring& keyring_;

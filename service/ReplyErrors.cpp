@@ -3,10 +3,6 @@
 namespace spinforge::ReplyErrors {
 namespace {
 
-QString serverName(const QUrl& url) {
-    return url.port() >= 0 ? QStringLiteral("%1:%2").arg(url.host()).arg(url.port()) : url.host();
-}
-
 QString reason(const QNetworkReply& reply, std::chrono::milliseconds idleTimeout) {
     switch (reply.error()) {
     case QNetworkReply::ConnectionRefusedError: return QStringLiteral("Connection refused");
@@ -27,6 +23,10 @@ QString reason(const QNetworkReply& reply, std::chrono::milliseconds idleTimeout
 
 }  // namespace
 
+QString serverName(const QUrl& url) {
+    return url.port() >= 0 ? QStringLiteral("%1:%2").arg(url.host()).arg(url.port()) : url.host();
+}
+
 std::optional<int> statusCode(const QNetworkReply& reply) {
     const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid()) return std::nullopt;
@@ -43,11 +43,12 @@ bool isTransportFailure(const QNetworkReply& reply) {
     return !fromHttpStatus;
 }
 
-QString describeTransportFailure(const QNetworkReply& reply, std::chrono::milliseconds idleTimeout) {
+QString describeTransportFailure(const QNetworkReply& reply, const QString& what,
+                                 std::chrono::milliseconds idleTimeout) {
     const QString server = serverName(reply.url());
     if (!statusCode(reply))
         return QStringLiteral("Could not reach %1: %2").arg(server, reason(reply, idleTimeout));
-    return QStringLiteral("The connection to %1 broke off: %2").arg(server, reason(reply, idleTimeout));
+    return QStringLiteral("The %1 from %2 broke off: %3").arg(what, server, reason(reply, idleTimeout));
 }
 
 }  // namespace spinforge::ReplyErrors

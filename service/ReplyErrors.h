@@ -9,6 +9,9 @@
 
 namespace spinforge::ReplyErrors {
 
+// "host:port" (or just the host for a default port), as messages name a server.
+QString serverName(const QUrl& url);
+
 // The HTTP status, or nullopt when no HTTP reply arrived.
 std::optional<int> statusCode(const QNetworkReply& reply);
 
@@ -17,8 +20,9 @@ std::optional<int> statusCode(const QNetworkReply& reply);
 bool isTransportFailure(const QNetworkReply& reply);
 
 // "Could not reach 127.0.0.1:8787: Connection refused", or, once the reply had begun,
-// "The connection to 127.0.0.1:8787 broke off: the server closed the connection".
-// `idleTimeout` names the limit when the reply was cancelled for inactivity.
-QString describeTransportFailure(const QNetworkReply& reply, std::chrono::milliseconds idleTimeout);
+// "The download from 127.0.0.1:8787 broke off: no data for 1800 seconds". `what` names the
+// reply ("download", "manifest", "sign-in reply"); `idleTimeout` is the request's limit.
+QString describeTransportFailure(const QNetworkReply& reply, const QString& what,
+                                 std::chrono::milliseconds idleTimeout);
 
 }  // namespace spinforge::ReplyErrors
