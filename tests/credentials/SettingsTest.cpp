@@ -26,7 +26,7 @@ TEST(Settings, EveryWriteReachesTheFileUnderItsExactKey) {
     EXPECT_EQ(settings.deviceId(), std::nullopt);
 
     settings.setServerURL(QStringLiteral("https://music.example.com"));
-    settings.setDisplayName(QStringLiteral("DJ Zoë"));
+    settings.setDisplayName(QStringLiteral("DJ Zoë, \"The Deck\" ; #1"));
     settings.setDeviceId(9007199254740993);  // beyond a double's exact range
 
     QFile file(path);
@@ -38,7 +38,7 @@ TEST(Settings, EveryWriteReachesTheFileUnderItsExactKey) {
 
     const Settings reopened(path);
     EXPECT_EQ(reopened.serverURL(), QStringLiteral("https://music.example.com"));
-    EXPECT_EQ(reopened.displayName(), QStringLiteral("DJ Zoë"));
+    EXPECT_EQ(reopened.displayName(), QStringLiteral("DJ Zoë, \"The Deck\" ; #1"));
     EXPECT_EQ(reopened.deviceId(), 9007199254740993);
 }
 
