@@ -64,7 +64,11 @@ QUrl APIClient::url(const QString& reference) const {
     if (!base) throw SpinforgeError::invalidServer();
     const QUrl relative(reference, QUrl::StrictMode);
     if (!relative.isValid()) throw SpinforgeError::invalidServer();
-    return base->resolved(relative);
+    const QUrl resolved = base->resolved(relative);
+    // Only web requests leave the agent: a reference that resolved to a local file or another
+    // scheme would read from this machine instead of the service.
+    if (!isWebScheme(resolved)) throw SpinforgeError::invalidResponse();
+    return resolved;
 }
 
 QNetworkRequest APIClient::authenticatedRequest(const QString& path) const {
@@ -90,13 +94,9 @@ void APIClient::validate(std::optional<int> statusCode, const QByteArray& body) 
 }
 
 QCoro::Task<QByteArray> APIClient::fetch(QNetworkRequest request, QByteArray verb, QByteArray body, QString what) {
-    // Only web requests leave the agent: a reference that resolved to a local file or another
-    // scheme would read from this machine instead of the service.
-    if (!isWebScheme(request.url())) throw SpinforgeError::invalidResponse();
     ReplyPtr reply(network_.sendCustomRequest(request, verb, body));
     co_await reply.get();
-    if (ReplyErrors::isTransportFailure(*reply))
-        throw TransportError(ReplyErrors::describeTransportFailure(*reply, what, std::chrono::milliseconds(request.transferTimeout())));
+    ReplyErrors::throwIfTransportFailure(*reply, what);
     const QByteArray replyBody = reply->readAll();
     validate(ReplyErrors::statusCode(*reply), replyBody);
     co_return replyBody;
@@ -126,7 +126,6 @@ QCoro::Task<Manifest> APIClient::manifest() {
 
 QCoro::Task<> APIClient::download(QString path, QString destination) {
     QNetworkRequest request = authenticatedRequest(path);
-    if (!isWebScheme(request.url())) throw SpinforgeError::invalidResponse();
     createFolders(QFileInfo(destination).absolutePath());
     StagedFile staged(destination);
 
@@ -151,17 +150,15 @@ QCoro::Task<> APIClient::download(QString path, QString destination) {
     QObject::connect(reply.get(), &QNetworkReply::readyRead, reply.get(), drain);
     co_await reply.get();
     if (writeFailure) std::rethrow_exception(writeFailure);
-    if (ReplyErrors::isTransportFailure(*reply))
-        throw TransportError(ReplyErrors::describeTransportFailure(*reply, QStringLiteral("download"),
-                                                                   std::chrono::milliseconds(request.transferTimeout())));
+    ReplyErrors::throwIfTransportFailure(*reply, QStringLiteral("download"));
     drain();
     validate(ReplyErrors::statusCode(*reply), {});
 
     // A body that ends short of its announced length is a broken transfer, even when the
     // connection closed cleanly. (A compressed body's length counts the compressed bytes.)
     const QVariant expected = reply->header(QNetworkRequest::ContentLengthHeader);
-    const bool compressed = !reply->rawHeader("Content-Encoding").isEmpty() &&
-                            reply->rawHeader("Content-Encoding").toLower() != "identity";
+    const QByteArray encoding = reply->rawHeader("Content-Encoding").toLower();
+    const bool compressed = !encoding.isEmpty() && encoding != "identity";
     if (expected.isValid() && !compressed && expected.toLongLong() != staged.bytesWritten())
         throw TransportError(QStringLiteral("The download from %1 ended early: %2 of %3 bytes arrived")
                                  .arg(ReplyErrors::serverName(request.url()))
@@ -177,7 +174,6 @@ QCoro::Task<> APIClient::report(qint64 trackCount, bool synced) {
     } catch (const SpinforgeError&) {
         co_return;  // not signed in, or no usable server: nothing to report to
     }
-    if (!isWebScheme(request.url())) co_return;
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
     const QByteArray body = jsonBody({{"track_count", trackCount}, {"synced", synced}});
     ReplyPtr reply(network_.post(request, body));

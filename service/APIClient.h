@@ -49,7 +49,9 @@ public:
     // the request has failed.
     QCoro::Task<> report(qint64 trackCount, bool synced);
 
-    // The steps the operations are built from.
+    // The steps the operations are built from. `url` fails with invalidServer when there is no
+    // usable base or reference, and with invalidResponse when the reference resolves to anything
+    // but an http(s) URL, so no request ever reads a local file.
     std::optional<QUrl> baseURL() const;
     QUrl url(const QString& reference) const;
     QNetworkRequest authenticatedRequest(const QString& path) const;

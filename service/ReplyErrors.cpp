@@ -1,5 +1,9 @@
 #include "service/ReplyErrors.h"
 
+#include "service/TransportError.h"
+
+#include <chrono>
+
 namespace spinforge::ReplyErrors {
 namespace {
 
@@ -33,7 +37,9 @@ std::optional<int> statusCode(const QNetworkReply& reply) {
     return status.toInt();
 }
 
-bool isTransportFailure(const QNetworkReply& reply) {
+// Whether the reply failed below HTTP (connection, TLS, a broken or stalled transfer). Errors
+// that Qt derives from an HTTP status are not transport failures: the status says it all.
+static bool isTransportFailure(const QNetworkReply& reply) {
     const QNetworkReply::NetworkError error = reply.error();
     if (error == QNetworkReply::NoError) return false;
     if (!statusCode(reply)) return true;
@@ -43,12 +49,12 @@ bool isTransportFailure(const QNetworkReply& reply) {
     return !fromHttpStatus;
 }
 
-QString describeTransportFailure(const QNetworkReply& reply, const QString& what,
-                                 std::chrono::milliseconds idleTimeout) {
+void throwIfTransportFailure(const QNetworkReply& reply, const QString& what) {
+    if (!isTransportFailure(reply)) return;
     const QString server = serverName(reply.url());
-    if (!statusCode(reply))
-        return QStringLiteral("Could not reach %1: %2").arg(server, reason(reply, idleTimeout));
-    return QStringLiteral("The %1 from %2 broke off: %3").arg(what, server, reason(reply, idleTimeout));
+    const QString why = reason(reply, std::chrono::milliseconds(reply.request().transferTimeout()));
+    if (!statusCode(reply)) throw TransportError(QStringLiteral("Could not reach %1: %2").arg(server, why));
+    throw TransportError(QStringLiteral("The %1 from %2 broke off: %3").arg(what, server, why));
 }
 
 }  // namespace spinforge::ReplyErrors

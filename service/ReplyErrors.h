@@ -4,7 +4,6 @@
 
 #include <QNetworkReply>
 #include <QString>
-#include <chrono>
 #include <optional>
 
 namespace spinforge::ReplyErrors {
@@ -15,14 +14,10 @@ QString serverName(const QUrl& url);
 // The HTTP status, or nullopt when no HTTP reply arrived.
 std::optional<int> statusCode(const QNetworkReply& reply);
 
-// Whether the reply failed below HTTP (connection, TLS, a broken or stalled transfer). Errors
-// that Qt derives from an HTTP status are not transport failures: the status says it all.
-bool isTransportFailure(const QNetworkReply& reply);
-
-// "Could not reach 127.0.0.1:8787: Connection refused", or, once the reply had begun,
-// "The download from 127.0.0.1:8787 broke off: no data for 1800 seconds". `what` names the
-// reply ("download", "manifest", "sign-in reply"); `idleTimeout` is the request's limit.
-QString describeTransportFailure(const QNetworkReply& reply, const QString& what,
-                                 std::chrono::milliseconds idleTimeout);
+// Throws TransportError when the reply failed below HTTP, with a text naming the server and,
+// once the reply had begun, `what` broke off ("download", "manifest", "sign-in reply"):
+// "Could not reach 127.0.0.1:8787: Connection refused",
+// "The download from 127.0.0.1:8787 broke off: no data for 1800 seconds".
+void throwIfTransportFailure(const QNetworkReply& reply, const QString& what);
 
 }  // namespace spinforge::ReplyErrors
