@@ -1,0 +1,43 @@
+#pragma once
+// Every file operation of the sync engine goes through this seam, so that tests can make any one
+// of them fail with the errno a real drive would give (a full drive, a FAT drive refusing a name,
+// a drive pulled out). The real one is PosixFileOperations.
+//
+// Operations that change something return 0, or the errno value of the failure; the caller knows
+// which track and which drive it was working on and words the message for the user. Queries
+// return nullopt or false on any failure. Synchronous; main thread.
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+namespace spinforge {
+
+class FileOperations {
+public:
+    virtual ~FileOperations() = default;
+
+    // The size of the regular file at `path`, or nullopt when there is none or it can't be asked.
+    virtual std::optional<qint64> fileSize(const QString& path) = 0;
+    // An open file descriptor for reading, or -1. The caller closes it.
+    virtual int openForReading(const QString& path) = 0;
+    // The whole content of a small file (the marker, the mount table), or nullopt.
+    virtual std::optional<QByteArray> readAll(const QString& path) = 0;
+    // Whether the current user may write into the folder or file at `path`.
+    virtual bool isWritable(const QString& path) = 0;
+
+    // Creates `folder` with its missing parents; an existing folder is no failure.
+    virtual int createFolders(const QString& folder) = 0;
+    // Removes one file.
+    virtual int remove(const QString& path) = 0;
+    // Copies `source` byte for byte to a new file at `target` (which must not exist), flushed to
+    // the device before it returns. A copy that fails leaves nothing at `target`.
+    virtual int copy(const QString& source, const QString& target) = 0;
+    // Renames `source` over `target` in one step, then flushes the folder, so the move survives
+    // the drive being pulled out right after.
+    virtual int move(const QString& source, const QString& target) = 0;
+    // Replaces `target` whole: a reader, or a drive pulled out, sees the old file or the new one.
+    virtual int writeAtomically(const QString& target, const QByteArray& bytes) = 0;
+};
+
+}  // namespace spinforge
