@@ -30,4 +30,10 @@ void requireSafeRelativePath(const QString& path) {
             QStringLiteral("Refusing the unsafe path \"%1\": it %2.").arg(path, *problem).toStdString());
 }
 
+void requireSafeFileName(const QString& name) {
+    if (auto problem = fileNameProblem(name))
+        throw std::invalid_argument(
+            QStringLiteral("Refusing the unsafe file name \"%1\": it %2.").arg(name, *problem).toStdString());
+}
+
 }  // namespace spinforge::PathSafety

@@ -18,5 +18,7 @@ std::optional<QString> fileNameProblem(const QString& name);
 // For the point of use: throws std::invalid_argument naming `path` when it is not safe, so no
 // caller can reach the file system with a name that escapes its folder.
 void requireSafeRelativePath(const QString& path);
+// The same for a name that becomes part of one file name.
+void requireSafeFileName(const QString& name);
 
 }  // namespace spinforge::PathSafety

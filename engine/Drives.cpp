@@ -1,0 +1,30 @@
+#include "engine/SyncEngine.h"
+#include "engine/USBMarker.h"
+#include "platform/MountTable.h"
+
+namespace spinforge {
+
+QStringList SyncEngine::mountedVolumes() {
+    const std::optional<QByteArray> table = fileManager_.readAll(seams_.volumes.mountTable);
+    if (!table) return {};
+    QStringList volumes;
+    for (const QString& mountPoint : MountTable::mountPoints(*table)) {
+        // The cheap path test first; a read-only mount fails the writable test.
+        if (MountTable::isCandidate(mountPoint, seams_.volumes.prefixes) && fileManager_.isWritable(mountPoint))
+            volumes.append(mountPoint);
+    }
+    return volumes;
+}
+
+QStringList SyncEngine::registeredVolumes(qint64 profileId) {
+    QStringList registered;
+    for (const QString& volume : mountedVolumes()) {
+        const std::optional<QByteArray> bytes = fileManager_.readAll(volume + u'/' + USBMarker::fileName);
+        if (!bytes) continue;
+        const std::optional<USBMarker> marker = USBMarker::decode(*bytes);
+        if (marker && marker->profileId == profileId) registered.append(volume);
+    }
+    return registered;
+}
+
+}  // namespace spinforge

@@ -1,0 +1,10 @@
+#include "engine/SyncEngine.h"
+
+namespace spinforge {
+
+void SyncEngine::notify(const QString& title, const QString& body) {
+    // A successful cycle every fifteen minutes is routine; a problem is not.
+    seams_.notifier.post(title, body, title == QStringLiteral("Spinforge"));
+}
+
+}  // namespace spinforge

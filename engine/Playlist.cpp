@@ -1,0 +1,20 @@
+#include "engine/Playlist.h"
+
+namespace spinforge::Playlist {
+
+QString driveFolder(const Profile& profile) {
+    return QStringLiteral("DJ-Music/") + profile.folder;
+}
+
+QString fileName(const Profile& profile) {
+    return QStringLiteral("Spinforge \u2014 ") + profile.displayName + QStringLiteral(".m3u8");
+}
+
+QByteArray text(const Manifest& manifest) {
+    const QString folder = driveFolder(manifest.profile);
+    QString lines = QStringLiteral("#EXTM3U\n");
+    for (const Track& track : manifest.tracks) lines += folder + u'/' + track.relativePath + u'\n';
+    return lines.toUtf8();
+}
+
+}  // namespace spinforge::Playlist

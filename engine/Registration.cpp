@@ -1,0 +1,28 @@
+#include "engine/DriveErrors.h"
+#include "engine/SyncEngine.h"
+#include "engine/USBMarker.h"
+#include "platform/MountTable.h"
+#include "records/SpinforgeError.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace spinforge {
+
+QCoro::Task<> SyncEngine::registerUSB(QString volume) {
+    if (!MountTable::isBelowPrefix(volume, seams_.volumes.prefixes)) throw SpinforgeError::invalidUSB();
+    if (!lastManifest_) lastManifest_ = co_await api_.manifest();
+    // A copy: a cycle that runs later may replace the stored manifest.
+    const Manifest manifest = *lastManifest_;
+
+    const QString name = QFileInfo(QDir::cleanPath(volume)).fileName();
+    requireMounted(volume, QStringLiteral("Could not register %1").arg(name));
+    const QByteArray marker = USBMarker::forProfile(manifest.profile).encoded();
+    if (const int error = fileManager_.writeAtomically(volume + u'/' + USBMarker::fileName, marker))
+        throw DriveErrors::failure(QStringLiteral("Could not write the marker %1 on %2").arg(USBMarker::fileName, name),
+                                   error);
+    syncUSB(volume, manifest);
+    setState(State::success(QStringLiteral("Registered ") + name));
+}
+
+}  // namespace spinforge

@@ -1,0 +1,79 @@
+#include "engine/DriveErrors.h"
+#include "engine/Playlist.h"
+#include "engine/SyncEngine.h"
+#include "records/PathSafety.h"
+#include "records/SpinforgeError.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cerrno>
+
+namespace spinforge {
+namespace {
+
+QString volumeName(const QString& volume) {
+    return QFileInfo(QDir::cleanPath(volume)).fileName();
+}
+
+}  // namespace
+
+qint64 SyncEngine::syncUSB(const QString& volume, const Manifest& manifest) {
+    const Profile& profile = manifest.profile;
+    // Checked again at the point of use: nothing from the service may leave the drive folder.
+    PathSafety::requireSafeRelativePath(profile.folder);
+    PathSafety::requireSafeFileName(profile.displayName);
+    const QString driveFolder = Playlist::driveFolder(profile);
+    requireMounted(volume, QStringLiteral("Could not sync %1").arg(volumeName(volume)));
+    if (const int error = fileManager_.createFolders(volume + u'/' + driveFolder))
+        throw DriveErrors::failure(
+            QStringLiteral("Could not create the folder %1 on %2").arg(driveFolder, volumeName(volume)), error);
+
+    qint64 written = 0;
+    for (const Track& track : manifest.tracks)
+        if (copyTrack(volume, driveFolder, track)) ++written;
+
+    const QString playlist = Playlist::fileName(profile);
+    requireMounted(volume, QStringLiteral("Could not write the playlist %1 on %2").arg(playlist, volumeName(volume)));
+    if (const int error = fileManager_.writeAtomically(volume + u'/' + playlist, Playlist::text(manifest)))
+        throw DriveErrors::failure(
+            QStringLiteral("Could not write the playlist %1 on %2").arg(playlist, volumeName(volume)), error);
+    return written;
+}
+
+void SyncEngine::requireMounted(const QString& volume, const QString& action) {
+    if (!mountedVolumes().contains(QDir::cleanPath(volume)))
+        throw FileError(action, ENODEV, QStringLiteral("the drive is no longer mounted"));
+}
+
+bool SyncEngine::copyTrack(const QString& volume, const QString& driveFolder, const Track& track) {
+    PathSafety::requireSafeRelativePath(track.relativePath);
+    const QString source = cacheRoot() + u'/' + track.relativePath;
+    // Not cached yet, or damaged: the cache fetches it in a later cycle.
+    if (!validFile(source, track.sha256, track.byteSize)) return false;
+    const QString target = volume + u'/' + driveFolder + u'/' + track.relativePath;
+    if (validFile(target, track.sha256, track.byteSize)) return false;
+
+    const QString name = volumeName(volume);
+    requireMounted(volume, QStringLiteral("Could not copy %1 to %2").arg(track.relativePath, name));
+    const QString parent = QFileInfo(target).path();
+    if (const int error = fileManager_.createFolders(parent))
+        throw DriveErrors::failure(QStringLiteral("Could not create the folder %1 on %2")
+                                       .arg(QFileInfo(driveFolder + u'/' + track.relativePath).path(), name),
+                                   error);
+    const QString partial = target + QStringLiteral(".spinforge-partial");
+    fileManager_.remove(partial);  // a leftover of an interrupted copy, if any
+    if (const int error = fileManager_.copy(source, partial))
+        throw DriveErrors::failure(QStringLiteral("Could not copy %1 to %2").arg(track.relativePath, name), error);
+    if (!validFile(partial, track.sha256, track.byteSize)) {
+        fileManager_.remove(partial);
+        throw SpinforgeError::checksum(track.filename);
+    }
+    // One rename over the old copy, so the drive never lacks the track, not even for a moment.
+    if (const int error = fileManager_.move(partial, target))
+        throw DriveErrors::failure(QStringLiteral("Could not move %1 into place on %2").arg(track.relativePath, name),
+                                   error);
+    return true;
+}
+
+}  // namespace spinforge

@@ -1,0 +1,110 @@
+#pragma once
+// The real file operations with failures injected where a test asks for them: one errno at one
+// operation on matching paths, the refusals of a FAT drive below a folder, and a hook that runs
+// before every operation (to pull a drive out mid-cycle, say). Counts every call.
+
+#include "platform/PosixFileOperations.h"
+
+#include <QList>
+#include <QMap>
+#include <QString>
+
+#include <cerrno>
+#include <functional>
+
+namespace testing_support {
+
+class FaultyFileOperations final : public spinforge::FileOperations {
+public:
+    enum class Op { fileSize, openForReading, readAll, isWritable, createFolders, remove, copy, move, writeAtomically };
+
+    // The next `times` calls of `op` whose path contains `pathPart` fail with `errnum`
+    // (times < 0: every call). For queries a failure means "nothing there".
+    void failOn(Op op, const QString& pathPart, int errnum, int times = -1) {
+        rules_.append({op, pathPart, errnum, times});
+    }
+    // Below `root`, behave as a FAT drive does: names holding : * ? " < > | or \ are refused with
+    // EINVAL, and a copy of a file larger than `maxFileSize` with EFBIG.
+    void emulateFat(const QString& root, qint64 maxFileSize = (qint64(1) << 32) - 1) {
+        fatRoot_ = root;
+        fatMaxFileSize_ = maxFileSize;
+    }
+    std::function<void(Op, const QString&)> beforeEach;
+    int calls(Op op) const { return calls_.value(op); }
+
+    std::optional<qint64> fileSize(const QString& path) override {
+        if (fails(Op::fileSize, path)) return std::nullopt;
+        return real_.fileSize(path);
+    }
+    int openForReading(const QString& path) override {
+        if (const int error = fails(Op::openForReading, path)) return errno = error, -1;
+        return real_.openForReading(path);
+    }
+    std::optional<QByteArray> readAll(const QString& path) override {
+        if (fails(Op::readAll, path)) return std::nullopt;
+        return real_.readAll(path);
+    }
+    bool isWritable(const QString& path) override {
+        return !fails(Op::isWritable, path) && real_.isWritable(path);
+    }
+    int createFolders(const QString& folder) override {
+        if (const int error = refusal(Op::createFolders, folder)) return error;
+        return real_.createFolders(folder);
+    }
+    int remove(const QString& path) override {
+        if (const int error = fails(Op::remove, path)) return error;
+        return real_.remove(path);
+    }
+    int copy(const QString& source, const QString& target) override {
+        if (const int error = refusal(Op::copy, target)) return error;
+        if (isOnFat(target) && real_.fileSize(source).value_or(0) > fatMaxFileSize_) return EFBIG;
+        return real_.copy(source, target);
+    }
+    int move(const QString& source, const QString& target) override {
+        if (const int error = refusal(Op::move, target)) return error;
+        return real_.move(source, target);
+    }
+    int writeAtomically(const QString& target, const QByteArray& bytes) override {
+        if (const int error = refusal(Op::writeAtomically, target)) return error;
+        return real_.writeAtomically(target, bytes);
+    }
+
+private:
+    struct Rule {
+        Op op;
+        QString pathPart;
+        int errnum;
+        int times;
+    };
+
+    int fails(Op op, const QString& path) {
+        ++calls_[op];
+        if (beforeEach) beforeEach(op, path);
+        for (Rule& rule : rules_) {
+            if (rule.op != op || rule.times == 0 || !path.contains(rule.pathPart)) continue;
+            if (rule.times > 0) --rule.times;
+            return rule.errnum;
+        }
+        return 0;
+    }
+    // An injected failure, else what a FAT drive would say about the name.
+    int refusal(Op op, const QString& path) {
+        if (const int error = fails(op, path)) return error;
+        return fatRefusesName(path);
+    }
+    bool isOnFat(const QString& path) const { return !fatRoot_.isEmpty() && path.startsWith(fatRoot_ + u'/'); }
+    int fatRefusesName(const QString& path) const {
+        if (!isOnFat(path)) return 0;
+        for (QChar c : path.mid(fatRoot_.size()))
+            if (QStringLiteral(":*?\"<>|\\").contains(c)) return EINVAL;
+        return 0;
+    }
+
+    spinforge::PosixFileOperations real_;
+    QList<Rule> rules_;
+    QMap<Op, int> calls_;
+    QString fatRoot_;
+    qint64 fatMaxFileSize_ = 0;
+};
+
+}  // namespace testing_support
