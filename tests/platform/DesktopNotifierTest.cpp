@@ -1,5 +1,6 @@
 // Desktop notifications against a notification server on the test session's bus: what a post
 // sends, that it never waits for the server, and that no server is no problem.
+#include "support/LogCapture.h"
 #include "platform/DesktopNotifier.h"
 
 #include "support/FakeNotificationServer.h"
@@ -15,22 +16,7 @@ namespace {
 
 QString str(const char* utf8) { return QString::fromUtf8(utf8); }
 
-// Collects what Qt logs while it lives.
-class LogCapture {
-public:
-    LogCapture() : previous_(qInstallMessageHandler(&LogCapture::record)) { lines().clear(); }
-    ~LogCapture() { qInstallMessageHandler(previous_); }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-    static QStringList& lines() {
-        static QStringList logged;
-        return logged;
-    }
-
-private:
-    static void record(QtMsgType, const QMessageLogContext&, const QString& text) { lines().append(text); }
-    QtMessageHandler previous_;
-};
+using testing_support::LogCapture;
 
 class DesktopNotifierTest : public ::testing::Test {
 protected:

@@ -1,5 +1,6 @@
 // The mount watcher against the real kernel: mounts made by the test itself (root only) must be
 // reported once each, unmounts never.
+#include "support/LogCapture.h"
 #include "platform/MountWatcher.h"
 
 #include <QCoreApplication>
@@ -51,22 +52,7 @@ private:
     std::string path_;
 };
 
-// Collects what Qt logs while it lives.
-class LogCapture {
-public:
-    LogCapture() : previous_(qInstallMessageHandler(&LogCapture::record)) { lines().clear(); }
-    ~LogCapture() { qInstallMessageHandler(previous_); }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-    static QStringList& lines() {
-        static QStringList logged;
-        return logged;
-    }
-
-private:
-    static void record(QtMsgType, const QMessageLogContext&, const QString& text) { lines().append(text); }
-    QtMessageHandler previous_;
-};
+using testing_support::LogCapture;
 
 // Lets the watcher handle every change made so far: the kernel flags the table at once, so one
 // turn of the event loop delivers it.
