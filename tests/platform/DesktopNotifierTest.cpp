@@ -1,9 +1,9 @@
 // Desktop notifications against a notification server on the test session's bus: what a post
 // sends, that it never waits for the server, and that no server is no problem.
-#include "support/LogCapture.h"
 #include "platform/DesktopNotifier.h"
 
 #include "support/FakeNotificationServer.h"
+#include "support/LogCapture.h"
 
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>

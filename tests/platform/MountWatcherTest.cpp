@@ -1,7 +1,7 @@
 // The mount watcher against the real kernel: mounts made by the test itself (root only) must be
 // reported once each, unmounts never.
-#include "support/LogCapture.h"
 #include "platform/MountWatcher.h"
+#include "support/LogCapture.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
