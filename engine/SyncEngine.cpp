@@ -8,7 +8,7 @@
 namespace spinforge {
 
 SyncEngine::SyncEngine(EngineSeams seams)
-    : seams_(seams), api_(seams.keyring, seams.settings, seams.timeouts), fileManager_(seams.files) {}
+    : api_(seams.keyring, seams.settings, seams.timeouts), fileManager_(seams.files), seams_(seams) {}
 
 SyncEngine::~SyncEngine() {
     QObject::disconnect(mountSubscription_);

@@ -58,9 +58,6 @@ public:
     SyncEngine(const SyncEngine&) = delete;
     SyncEngine& operator=(const SyncEngine&) = delete;
 
-    // Set by the shell before start(). Receives every state assignment at once, synchronously,
-    // also when the new state equals the old one.
-    Listener onStateChange;
     const State& state() const { return state_; }
 
     // Creates the library folder, syncs on every mount, asks to show notifications and, when
@@ -94,20 +91,28 @@ public:
 private:
     QCoro::Task<> runCycle();
     void setState(const State& state);
-    // Puts one track on the drive unless the cache lacks it or the drive has it; true when written.
     // Throws unless `volume` is still mounted: once a drive is gone its empty mount folder lies
     // on the computer's own disk, and nothing must be written there.
     void requireMounted(const QString& volume, const QString& action);
+    // Puts one track on the drive unless the cache lacks it or the drive has it; true when written.
     bool copyTrack(const QString& volume, const QString& driveFolder, const Track& track);
+
+    // The engine's fields, in the order the rest of the system knows them. Main thread only.
+    APIClient api_;
+
+public:
+    // Set by the shell before start(). Receives every state assignment at once, synchronously,
+    // also when the new state equals the old one.
+    Listener onStateChange;
+
+private:
+    State state_;
+    bool running_ = false;  // from a cycle's entry checks to its end
+    std::optional<Manifest> lastManifest_;
+    FileOperations& fileManager_;
 
     // Set once at construction.
     EngineSeams seams_;
-    // Main thread only, in the order the shell and the cycle rely on.
-    APIClient api_;
-    State state_;
-    bool running_ = false;
-    std::optional<Manifest> lastManifest_;
-    FileOperations& fileManager_;
     QMetaObject::Connection mountSubscription_;
 };
 
