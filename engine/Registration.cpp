@@ -1,6 +1,7 @@
 #include "engine/DriveErrors.h"
 #include "engine/SyncEngine.h"
 #include "engine/USBMarker.h"
+#include "platform/FolderHandle.h"
 #include "platform/MountTable.h"
 #include "records/SpinforgeError.h"
 
@@ -16,9 +17,12 @@ QCoro::Task<> SyncEngine::registerUSB(QString volume) {
     const Manifest manifest = *lastManifest_;
 
     const QString name = QFileInfo(QDir::cleanPath(volume)).fileName();
+    // The handle first, then the mount check: the marker goes onto the drive or nowhere.
+    const FolderHandle drive(volume);
     requireMounted(volume, QStringLiteral("Could not register %1").arg(name));
+    if (!drive.isOpen()) throw DriveErrors::failure(QStringLiteral("Could not open %1").arg(name), drive.error());
     const QByteArray marker = USBMarker::forProfile(manifest.profile).encoded();
-    if (const int error = fileManager_.writeAtomically(volume + u'/' + USBMarker::fileName, marker))
+    if (const int error = fileManager_.writeAtomically(drive.path() + u'/' + USBMarker::fileName, marker))
         throw DriveErrors::failure(QStringLiteral("Could not write the marker %1 on %2").arg(USBMarker::fileName, name),
                                    error);
     syncUSB(volume, manifest);

@@ -95,7 +95,8 @@ private:
     // on the computer's own disk, and nothing must be written there.
     void requireMounted(const QString& volume, const QString& action);
     // Puts one track on the drive unless the cache lacks it or the drive has it; true when written.
-    bool copyTrack(const QString& volume, const QString& driveFolder, const Track& track);
+    // `root` is the path through the handle held on the drive's root.
+    bool copyTrack(const QString& volume, const QString& root, const QString& driveFolder, const Track& track);
 
     // The engine's fields, in the order the rest of the system knows them. Main thread only.
     APIClient api_;

@@ -1,6 +1,7 @@
 #include "engine/DriveErrors.h"
 #include "engine/Playlist.h"
 #include "engine/SyncEngine.h"
+#include "platform/FolderHandle.h"
 #include "records/PathSafety.h"
 #include "records/SpinforgeError.h"
 
@@ -23,21 +24,26 @@ qint64 SyncEngine::syncUSB(const QString& volume, const Manifest& manifest) {
     // Checked again at the point of use: nothing from the service may leave the drive folder.
     PathSafety::requireSafeRelativePath(profile.folder);
     PathSafety::requireSafeFileName(profile.displayName);
+    const QString name = volumeName(volume);
+    // Opened before the mount check, so that a drive still mounted at the check is the one the
+    // handle holds: every write goes through it, and none can land in an empty mount folder.
+    const FolderHandle drive(volume);
+    requireMounted(volume, QStringLiteral("Could not sync %1").arg(name));
+    if (!drive.isOpen()) throw DriveErrors::failure(QStringLiteral("Could not open %1").arg(name), drive.error());
+
     const QString driveFolder = Playlist::driveFolder(profile);
-    requireMounted(volume, QStringLiteral("Could not sync %1").arg(volumeName(volume)));
-    if (const int error = fileManager_.createFolders(volume + u'/' + driveFolder))
-        throw DriveErrors::failure(
-            QStringLiteral("Could not create the folder %1 on %2").arg(driveFolder, volumeName(volume)), error);
+    if (const int error = fileManager_.createFolders(drive.path() + u'/' + driveFolder))
+        throw DriveErrors::failure(QStringLiteral("Could not create the folder %1 on %2").arg(driveFolder, name), error);
 
     qint64 written = 0;
     for (const Track& track : manifest.tracks)
-        if (copyTrack(volume, driveFolder, track)) ++written;
+        if (copyTrack(volume, drive.path(), driveFolder, track)) ++written;
 
     const QString playlist = Playlist::fileName(profile);
-    requireMounted(volume, QStringLiteral("Could not write the playlist %1 on %2").arg(playlist, volumeName(volume)));
-    if (const int error = fileManager_.writeAtomically(volume + u'/' + playlist, Playlist::text(manifest)))
-        throw DriveErrors::failure(
-            QStringLiteral("Could not write the playlist %1 on %2").arg(playlist, volumeName(volume)), error);
+    const QString action = QStringLiteral("Could not write the playlist %1 on %2").arg(playlist, name);
+    requireMounted(volume, action);
+    if (const int error = fileManager_.writeAtomically(drive.path() + u'/' + playlist, Playlist::text(manifest)))
+        throw DriveErrors::failure(action, error);
     return written;
 }
 
@@ -46,12 +52,12 @@ void SyncEngine::requireMounted(const QString& volume, const QString& action) {
         throw FileError(action, ENODEV, QStringLiteral("the drive is no longer mounted"));
 }
 
-bool SyncEngine::copyTrack(const QString& volume, const QString& driveFolder, const Track& track) {
+bool SyncEngine::copyTrack(const QString& volume, const QString& root, const QString& driveFolder, const Track& track) {
     PathSafety::requireSafeRelativePath(track.relativePath);
     const QString source = cacheRoot() + u'/' + track.relativePath;
     // Not cached yet, or damaged: the cache fetches it in a later cycle.
     if (!validFile(source, track.sha256, track.byteSize)) return false;
-    const QString target = volume + u'/' + driveFolder + u'/' + track.relativePath;
+    const QString target = root + u'/' + driveFolder + u'/' + track.relativePath;
     if (validFile(target, track.sha256, track.byteSize)) return false;
 
     const QString name = volumeName(volume);

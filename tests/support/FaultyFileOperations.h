@@ -5,7 +5,9 @@
 
 #include "platform/PosixFileOperations.h"
 
+#include <QFileInfo>
 #include <QList>
+#include <QRegularExpression>
 #include <QMap>
 #include <QString>
 
@@ -77,7 +79,17 @@ private:
         int times;
     };
 
-    int fails(Op op, const QString& path) {
+    // The engine reaches a drive through a handle on its root ("/proc/self/fd/7/DJ-Music/…");
+    // tests name places by the drive's own path.
+    static QString logical(const QString& path) {
+        static const QRegularExpression handle(QStringLiteral("^/proc/self/fd/\\d+"));
+        const QRegularExpressionMatch match = handle.match(path);
+        if (!match.hasMatch()) return path;
+        return QFileInfo(match.captured(0)).symLinkTarget() + path.mid(match.capturedLength());
+    }
+
+    int fails(Op op, const QString& physicalPath) {
+        const QString path = logical(physicalPath);
         ++calls_[op];
         if (beforeEach) beforeEach(op, path);
         for (Rule& rule : rules_) {
@@ -92,8 +104,11 @@ private:
         if (const int error = fails(op, path)) return error;
         return fatRefusesName(path);
     }
-    bool isOnFat(const QString& path) const { return !fatRoot_.isEmpty() && path.startsWith(fatRoot_ + u'/'); }
-    int fatRefusesName(const QString& path) const {
+    bool isOnFat(const QString& path) const {
+        return !fatRoot_.isEmpty() && logical(path).startsWith(fatRoot_ + u'/');
+    }
+    int fatRefusesName(const QString& physicalPath) const {
+        const QString path = logical(physicalPath);
         if (!isOnFat(path)) return 0;
         for (QChar c : path.mid(fatRoot_.size()))
             if (QStringLiteral(":*?\"<>|\\").contains(c)) return EINVAL;
