@@ -4,11 +4,14 @@
 
 namespace spinforge {
 
-QStringList SyncEngine::mountedVolumes() {
+QStringList SyncEngine::mountPoints() {
     const std::optional<QByteArray> table = fileManager_.readAll(seams_.volumes.mountTable);
-    if (!table) return {};
+    return table ? MountTable::mountPoints(*table) : QStringList();
+}
+
+QStringList SyncEngine::mountedVolumes() {
     QStringList volumes;
-    for (const QString& mountPoint : MountTable::mountPoints(*table)) {
+    for (const QString& mountPoint : mountPoints()) {
         // The cheap path test first; a read-only mount fails the writable test.
         if (MountTable::isCandidate(mountPoint, seams_.volumes.prefixes) && fileManager_.isWritable(mountPoint))
             volumes.append(mountPoint);

@@ -91,6 +91,8 @@ public:
 private:
     QCoro::Task<> runCycle();
     void setState(const State& state);
+    // Every mount point of the mount table, in its order; none when it can't be read.
+    QStringList mountPoints();
     // Throws unless `volume` is still mounted: once a drive is gone its empty mount folder lies
     // on the computer's own disk, and nothing must be written there.
     void requireMounted(const QString& volume, const QString& action);

@@ -48,8 +48,10 @@ qint64 SyncEngine::syncUSB(const QString& volume, const Manifest& manifest) {
 }
 
 void SyncEngine::requireMounted(const QString& volume, const QString& action) {
-    if (!mountedVolumes().contains(QDir::cleanPath(volume)))
-        throw FileError(action, ENODEV, QStringLiteral("the drive is no longer mounted"));
+    const QString path = QDir::cleanPath(volume);
+    if (mountedVolumes().contains(path)) return;
+    if (mountPoints().contains(path)) throw FileError(action, EROFS, QStringLiteral("the drive is read-only"));
+    throw FileError(action, ENODEV, QStringLiteral("the drive is no longer mounted"));
 }
 
 bool SyncEngine::copyTrack(const QString& volume, const QString& root, const QString& driveFolder, const Track& track) {

@@ -100,6 +100,13 @@ TEST_F(Registration, ADriveThatVanishedBeforeRegistrationGetsNothing) {
     EXPECT_TRUE(filesBelow(volume).isEmpty());
 }
 
+TEST_F(Registration, ADriveMadeReadOnlyBeforeRegistrationSaysSo) {
+    const QString volume = addDrive("DJSTICK", std::nullopt);
+    files.failOn(Op::isWritable, volume, EROFS);
+    EXPECT_EQ(failureOf(volume), "Could not register DJSTICK: the drive is read-only");
+    EXPECT_TRUE(filesBelow(volume).isEmpty());
+}
+
 TEST_F(Registration, AMarkerThatCannotBeWrittenLeavesTheOldOne) {
     const QString volume = addDrive("DJSTICK", 3);
     const QByteArray old = fileBytes(volume + "/.dj-sync.json");
