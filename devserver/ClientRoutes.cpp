@@ -52,7 +52,7 @@ bool answeredByFault(ServiceState& state, Endpoint endpoint, const std::string& 
     const std::optional<Refusal> refusal = state.faults.takeRefusal(endpoint, track);
     if (!refusal) return false;
     response.status = refusal->status;
-    if (refusal->error) response.set_content(dumpJson({{"error", *refusal->error}}), "application/json");
+    if (refusal->error) sendJson(response, response.status, {{"error", *refusal->error}});
     if (refusal->body) response.set_content(*refusal->body, refusal->contentType);
     return true;
 }

@@ -56,11 +56,13 @@ void SyncEngine::requireMounted(const QString& volume, const QString& action) {
 
 bool SyncEngine::copyTrack(const QString& volume, const QString& root, const QString& driveFolder, const Track& track) {
     PathSafety::requireSafeRelativePath(track.relativePath);
+    // The drive's copy is checked first: when it is right the track is skipped whatever the
+    // cache holds, so an up-to-date drive costs one read of each track instead of two.
+    const QString target = root + u'/' + driveFolder + u'/' + track.relativePath;
+    if (validFile(target, track.sha256, track.byteSize)) return false;
     const QString source = cacheRoot() + u'/' + track.relativePath;
     // Not cached yet, or damaged: the cache fetches it in a later cycle.
     if (!validFile(source, track.sha256, track.byteSize)) return false;
-    const QString target = root + u'/' + driveFolder + u'/' + track.relativePath;
-    if (validFile(target, track.sha256, track.byteSize)) return false;
 
     const QString name = volumeName(volume);
     requireMounted(volume, QStringLiteral("Could not copy %1 to %2").arg(track.relativePath, name));

@@ -31,12 +31,14 @@ public:
 
 private:
     QString nameForLink() const;
+    void startWriteBack();
 
     QString target_;
     QString folder_;
     QString tempPath_;  // empty while the file has no name
     int fd_ = -1;
     qint64 written_ = 0;
+    qint64 writeBackFrom_ = 0;  // bytes before this are already on their way to the device
     bool committed_ = false;
 };
 

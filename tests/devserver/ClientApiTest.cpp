@@ -123,7 +123,7 @@ TEST_F(ClientApi, ClientEndpointsNeedAKnownBearerToken) {
 TEST_F(ClientApi, ManifestListsTheVisibleFilesInByteOrderWithTheirDigests) {
     const Answer answer = get(url(), "/api/client/manifest", kToken);
     ASSERT_EQ(answer.status, 200) << answer.body;
-    EXPECT_EQ(answer.contentType, "application/json");
+    EXPECT_EQ(answer.contentType, "application/json; charset=utf-8");
     const nlohmann::json manifest = answer.json();
     EXPECT_EQ(manifest["version"], 1);
     EXPECT_TRUE(std::regex_match(manifest["generated_at"].get<std::string>(),

@@ -66,7 +66,7 @@ TEST_F(FaultSwitches, RefusalWithErrorReplacesTheNormalAnswer) {
     server_->setFault(R"({"endpoint": "login", "status": 503, "error": "Maintenance"})");
     const Answer answer = goodLogin();
     EXPECT_EQ(answer.status, 503);
-    EXPECT_EQ(answer.contentType, "application/json");
+    EXPECT_EQ(answer.contentType, "application/json; charset=utf-8");
     EXPECT_EQ(answer.json(), nlohmann::json({{"error", "Maintenance"}}));
 }
 
