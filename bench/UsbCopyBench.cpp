@@ -1,0 +1,67 @@
+// usb-copy: the engine putting 200 verified 5 MiB tracks on an empty drive against the same work
+// done by the standard tools: openssl hashing the sources, cp copying them, openssl hashing the
+// copies. Both write to the same drive, emptied before every run.
+
+#include "Benchmarks.h"
+#include "Drive.h"
+#include "EngineRig.h"
+#include "Measure.h"
+#include "Processes.h"
+#include "TrackData.h"
+
+#include <filesystem>
+#include <stdexcept>
+
+namespace bench {
+namespace {
+
+constexpr int kTracks = 200;
+
+double toolsCopy(const std::string& cache, const std::string& music, const TrackList& tracks,
+                 const std::string& work) {
+    const std::string sources = work + "/sources.txt", copies = work + "/copies.txt";
+    makeFolder(std::filesystem::path(music).parent_path());
+    double seconds = runProgram(digestCommand(pathsBelow(cache, tracks)), sources);
+    seconds += runProgram({"cp", "-R", cache, music});
+    seconds += runProgram(digestCommand(pathsBelow(music, tracks)), copies);
+    checkDigests(sources, cache, tracks);
+    checkDigests(copies, music, tracks);
+    return seconds;
+}
+
+}  // namespace
+
+bool usbCopy(const Options& options) {
+    const std::string work = options.work + "/usb-copy";
+    bool met = false;
+    {
+        Drive drive(work, options.mediaName);
+        EngineRig rig(work, drive.volumes());
+        const std::string cache = rig.cacheRoot();
+        const TrackList tracks = writeTracks(cache, kTracks, 5 * MiB);
+        linkTracks(tracks, cache, work + "/library");
+        const auto server = serveLibrary(work + "/library");
+        rig.signIn(server->baseUrl());
+        const spinforge::Manifest manifest = rig.manifest();
+        drive.registerFor(manifest.profile);
+        const std::string music = drive.musicFolder(manifest.profile);
+        const QString volume = QString::fromStdString(drive.path());
+
+        const Side ours = [&] {
+            drive.empty();
+            qint64 written = 0;
+            const double seconds = secondsOf([&] { written = rig.engine().syncUSB(volume, manifest); });
+            if (written != kTracks) throw std::runtime_error("syncUSB wrote " + std::to_string(written) + " tracks");
+            return seconds;
+        };
+        const Side baseline = [&] {
+            drive.empty();
+            return toolsCopy(cache, music, tracks, work);
+        };
+        met = reportTimes("usb-copy", alternate(options.runs, ours, baseline), 1.15);
+    }
+    removeTree(work);
+    return met;
+}
+
+}  // namespace bench
