@@ -134,6 +134,8 @@ QCoro::Task<> APIClient::download(QString path, QString destination) {
     // The body goes straight to disk as it arrives. An error reply's body is let through
     // unread: only its status counts.
     std::exception_ptr writeFailure;
+    // One block reused for the whole body: memory stays flat whatever the track's size.
+    QByteArray block(kReadBlockSize, Qt::Uninitialized);
     const auto drain = [&] {
         const std::optional<int> status = ReplyErrors::statusCode(*reply);
         if (writeFailure || (status && (*status < 200 || *status > 299))) {
@@ -141,7 +143,11 @@ QCoro::Task<> APIClient::download(QString path, QString destination) {
             return;
         }
         try {
-            while (reply->bytesAvailable() > 0) staged.write(reply->read(kReadBlockSize));
+            while (reply->bytesAvailable() > 0) {
+                const qint64 count = reply->read(block.data(), kReadBlockSize);
+                if (count <= 0) break;
+                staged.write(block.constData(), count);
+            }
         } catch (const FileError&) {
             writeFailure = std::current_exception();
             reply->abort();
