@@ -60,7 +60,9 @@ bool SyncEngine::copyTrack(const QString& volume, const QString& root, const QSt
     // cache holds, so an up-to-date drive costs one read of each track instead of two.
     const QString target = root + u'/' + driveFolder + u'/' + track.relativePath;
     if (validFile(target, track.sha256, track.byteSize)) return false;
-    const QString source = cacheRoot() + u'/' + track.relativePath;
+    const QString library = cacheRoot();
+    if (library.isEmpty()) return false;  // no library folder, so nothing is cached
+    const QString source = library + u'/' + track.relativePath;
     // Not cached yet, or damaged: the cache fetches it in a later cycle.
     if (!validFile(source, track.sha256, track.byteSize)) return false;
 
