@@ -5,8 +5,6 @@
 #include "platform/MountTable.h"
 #include "records/SpinforgeError.h"
 
-#include <QDir>
-#include <QFileInfo>
 
 namespace spinforge {
 
@@ -16,13 +14,11 @@ QCoro::Task<> SyncEngine::registerUSB(QString volume) {
     // A copy: a cycle that runs later may replace the stored manifest.
     const Manifest manifest = *lastManifest_;
 
-    const QString name = QFileInfo(QDir::cleanPath(volume)).fileName();
-    // The handle first, then the mount check: the marker goes onto the drive or nowhere.
-    const FolderHandle drive(volume);
-    requireMounted(volume, QStringLiteral("Could not register %1").arg(name));
-    if (!drive.isOpen()) throw DriveErrors::failure(QStringLiteral("Could not open %1").arg(name), drive.error());
+    const QString name = MountTable::volumeName(volume);
+    // The marker goes onto the drive or nowhere, never into an empty mount folder.
+    const std::unique_ptr<FolderHandle> drive = openMountedDrive(volume, QStringLiteral("Could not register %1").arg(name));
     const QByteArray marker = USBMarker::forProfile(manifest.profile).encoded();
-    if (const int error = fileManager_.writeAtomically(drive.path() + u'/' + USBMarker::fileName, marker))
+    if (const int error = fileManager_.writeAtomically(drive->path() + u'/' + USBMarker::fileName, marker))
         throw DriveErrors::failure(QStringLiteral("Could not write the marker %1 on %2").arg(USBMarker::fileName, name),
                                    error);
     syncUSB(volume, manifest);

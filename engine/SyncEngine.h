@@ -23,9 +23,12 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace spinforge {
+
+class FolderHandle;
 
 // What the engine works with, passed in so that tests can stand in for the desktop.
 struct EngineSeams {
@@ -96,6 +99,9 @@ private:
     // Throws unless `volume` is still mounted: once a drive is gone its empty mount folder lies
     // on the computer's own disk, and nothing must be written there.
     void requireMounted(const QString& volume, const QString& action);
+    // A handle on the drive's root, opened before the mount check so that a drive still mounted
+    // at the check is the one the handle holds. Throws a FileError starting with `action`.
+    std::unique_ptr<FolderHandle> openMountedDrive(const QString& volume, const QString& action);
     // Puts one track on the drive unless the cache lacks it or the drive has it; true when written.
     // `root` is the path through the handle held on the drive's root.
     bool copyTrack(const QString& volume, const QString& root, const QString& driveFolder, const Track& track);

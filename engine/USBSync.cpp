@@ -2,6 +2,7 @@
 #include "engine/Playlist.h"
 #include "engine/SyncEngine.h"
 #include "platform/FolderHandle.h"
+#include "platform/MountTable.h"
 #include "records/PathSafety.h"
 #include "records/SpinforgeError.h"
 
@@ -11,40 +12,36 @@
 #include <cerrno>
 
 namespace spinforge {
-namespace {
-
-QString volumeName(const QString& volume) {
-    return QFileInfo(QDir::cleanPath(volume)).fileName();
-}
-
-}  // namespace
-
 qint64 SyncEngine::syncUSB(const QString& volume, const Manifest& manifest) {
     const Profile& profile = manifest.profile;
     // Checked again at the point of use: nothing from the service may leave the drive folder.
     PathSafety::requireSafeRelativePath(profile.folder);
     PathSafety::requireSafeFileName(profile.displayName);
-    const QString name = volumeName(volume);
-    // Opened before the mount check, so that a drive still mounted at the check is the one the
-    // handle holds: every write goes through it, and none can land in an empty mount folder.
-    const FolderHandle drive(volume);
-    requireMounted(volume, QStringLiteral("Could not sync %1").arg(name));
-    if (!drive.isOpen()) throw DriveErrors::failure(QStringLiteral("Could not open %1").arg(name), drive.error());
+    const QString name = MountTable::volumeName(volume);
+    // Every write goes through this handle, so none can land in an empty mount folder.
+    const std::unique_ptr<FolderHandle> drive = openMountedDrive(volume, QStringLiteral("Could not sync %1").arg(name));
 
     const QString driveFolder = Playlist::driveFolder(profile);
-    if (const int error = fileManager_.createFolders(drive.path() + u'/' + driveFolder))
+    if (const int error = fileManager_.createFolders(drive->path() + u'/' + driveFolder))
         throw DriveErrors::failure(QStringLiteral("Could not create the folder %1 on %2").arg(driveFolder, name), error);
 
     qint64 written = 0;
     for (const Track& track : manifest.tracks)
-        if (copyTrack(volume, drive.path(), driveFolder, track)) ++written;
+        if (copyTrack(volume, drive->path(), driveFolder, track)) ++written;
 
     const QString playlist = Playlist::fileName(profile);
     const QString action = QStringLiteral("Could not write the playlist %1 on %2").arg(playlist, name);
     requireMounted(volume, action);
-    if (const int error = fileManager_.writeAtomically(drive.path() + u'/' + playlist, Playlist::text(manifest)))
+    if (const int error = fileManager_.writeAtomically(drive->path() + u'/' + playlist, Playlist::text(manifest)))
         throw DriveErrors::failure(action, error);
     return written;
+}
+
+std::unique_ptr<FolderHandle> SyncEngine::openMountedDrive(const QString& volume, const QString& action) {
+    auto drive = std::make_unique<FolderHandle>(volume);
+    requireMounted(volume, action);
+    if (!drive->isOpen()) throw DriveErrors::failure(action, drive->error());
+    return drive;
 }
 
 void SyncEngine::requireMounted(const QString& volume, const QString& action) {
@@ -66,7 +63,7 @@ bool SyncEngine::copyTrack(const QString& volume, const QString& root, const QSt
     // Not cached yet, or damaged: the cache fetches it in a later cycle.
     if (!validFile(source, track.sha256, track.byteSize)) return false;
 
-    const QString name = volumeName(volume);
+    const QString name = MountTable::volumeName(volume);
     requireMounted(volume, QStringLiteral("Could not copy %1 to %2").arg(track.relativePath, name));
     const QString parent = QFileInfo(target).path();
     if (const int error = fileManager_.createFolders(parent))

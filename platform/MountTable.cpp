@@ -1,5 +1,7 @@
 #include "platform/MountTable.h"
 
+#include <QFileInfo>
+
 #include <QDir>
 #include <QFile>
 
@@ -81,6 +83,10 @@ bool isCandidate(const QString& mountPoint, const QStringList& prefixes) {
     const QStringList components = QDir::cleanPath(mountPoint).split(u'/', Qt::SkipEmptyParts);
     return std::none_of(components.begin(), components.end(),
                         [](const QString& component) { return component.startsWith(u'.'); });
+}
+
+QString volumeName(const QString& mountPoint) {
+    return QFileInfo(QDir::cleanPath(mountPoint)).fileName();
 }
 
 }  // namespace spinforge::MountTable

@@ -22,4 +22,7 @@ bool isBelowPrefix(const QString& path, const QStringList& prefixes);
 // and tools mount things the user never plugged in.
 bool isCandidate(const QString& mountPoint, const QStringList& prefixes);
 
+// The name a volume is shown by: the last component of its mount point ("DJ STICK").
+QString volumeName(const QString& mountPoint);
+
 }  // namespace spinforge::MountTable
