@@ -20,6 +20,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -49,6 +50,16 @@ inline spinforge::Track trackOf(const QString& relativePath, const QByteArray& b
     track.byteSize = bytes.size();
     track.downloadURL = QStringLiteral("/unused/") + relativePath;
     return track;
+}
+
+// The text of what `run` threw, or "no failure": what the DJ would read.
+inline std::string failureOf(const std::function<void()>& run) {
+    try {
+        run();
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return "no failure";
 }
 
 inline QByteArray fileBytes(const QString& path) {

@@ -20,12 +20,7 @@ protected:
         preCache("House/a.mp3");
     }
     std::string failureOf(const QString& volume) {
-        try {
-            await(engine().registerUSB(volume));
-        } catch (const std::exception& error) {
-            return error.what();
-        }
-        return "no failure";
+        return testing_support::failureOf([&] { await(engine().registerUSB(volume)); });
     }
     int manifestFetches() { return server->counters()["manifest"].get<int>(); }
 

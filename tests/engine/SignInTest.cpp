@@ -21,12 +21,7 @@ protected:
     }
     QString base() const { return QString::fromStdString(server->baseUrl()); }
     std::string failureOf(const QString& server, const QString& email, const QString& password) {
-        try {
-            await(engine().login(server, email, password));
-        } catch (const std::exception& error) {
-            return error.what();
-        }
-        return "no failure";
+        return testing_support::failureOf([&] { await(engine().login(server, email, password)); });
     }
     std::optional<QString> token() { return spinforge::Keychain::load(realKeyring); }
 

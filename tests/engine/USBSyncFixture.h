@@ -20,16 +20,6 @@ protected:
     }
     qint64 sync() { return engine().syncUSB(volume, manifest); }
     QString playlist() const { return volume + QStringLiteral("/Spinforge \u2014 DJ Demo.m3u8"); }
-    // The text of what a failing sync threw.
-    std::string failureOf(const std::function<void()>& run) {
-        try {
-            run();
-        } catch (const std::exception& error) {
-            return error.what();
-        }
-        return "no failure";
-    }
-
     spinforge::Manifest manifest;
     QString volume;
 };
