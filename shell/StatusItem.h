@@ -1,0 +1,80 @@
+#pragma once
+// The agent's place on the desktop. Where a tray host runs (a StatusNotifierWatcher with a host on
+// the session bus) it is an icon in the tray with the status menu under it; where none runs it is
+// a small status window with the same status line and commands, so the agent is never out of
+// reach. A tray host that appears later (panels often start after autostarted programs) takes
+// over from the window; one that goes away hands back to it. Main thread.
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <memory>
+
+class QAction;
+class QDBusServiceWatcher;
+class QMenu;
+class QSystemTrayIcon;
+
+namespace spinforge {
+
+class StatusWindow;
+
+class StatusItem : public QObject {
+    Q_OBJECT
+public:
+    // `statusLine` is the status menu's first item; the window mirrors its title. It must outlive
+    // this item.
+    explicit StatusItem(QAction& statusLine, QDBusConnection bus = QDBusConnection::sessionBus());
+    ~StatusItem() override;
+    StatusItem(const StatusItem&) = delete;
+    StatusItem& operator=(const StatusItem&) = delete;
+
+    // Makes `menu` the tray icon's menu and the source of the window's buttons, replacing the
+    // previous menu, which is deleted once control returns to the event loop (with the actions it
+    // owns; actions it only shows stay the caller's).
+    void setMenu(std::unique_ptr<QMenu> menu);
+    QMenu* menu() const { return menu_.get(); }
+
+    // Shows the named symbol, with its spoken description as the tray's tooltip and the window's
+    // accessible description.
+    void setImage(const QString& symbol, const QString& description);
+    const QString& symbol() const { return symbol_; }
+    const QString& description() const { return description_; }
+
+    // Brings the status window to the front, tray or not: a second launch of the agent asks this.
+    void showWindow();
+
+    // True while the icon is in a tray host.
+    bool inTray() const;
+    // Null until a tray host has been seen.
+    QSystemTrayIcon* trayIcon() const { return tray_.get(); }
+    StatusWindow& window() const { return *window_; }
+
+signals:
+    // The icon moved into a tray, or back out of it to the window.
+    void placementChanged();
+
+private slots:
+    // The watcher's host came or went.
+    void trayHostChanged();
+
+private:
+    bool trayHostRunning() const;
+    void followTrayHost(bool registerAgain);
+    void showInTray();
+    void showInWindow();
+    void createTrayIcon();
+
+    QDBusConnection bus_;
+    std::unique_ptr<QMenu> menu_;
+    std::unique_ptr<QSystemTrayIcon> tray_;
+    std::unique_ptr<StatusWindow> window_;
+    QDBusServiceWatcher* watcher_ = nullptr;  // a child
+    QString symbol_;
+    QString description_;
+    bool windowShownForMissingTray_ = false;
+};
+
+}  // namespace spinforge
