@@ -1,6 +1,7 @@
 // The login item: which file is written where, its exact text, and the Exec quoting, checked by
 // reading the value back the way a launcher does.
 #include "shell/LoginAgent.h"
+#include "support/EnvironmentGuard.h"
 
 #include "platform/StagedFile.h"
 
@@ -14,6 +15,8 @@
 #include <optional>
 
 using namespace spinforge;
+
+using testing_support::EnvironmentGuard;
 
 namespace {
 
@@ -283,24 +286,6 @@ TEST_F(LoginAgentTest, AwkwardProgramPathsReadBackAsOneArgumentFromTheInstalledE
             << installedExec().toStdString();
     }
 }
-
-// Sets environment variables for one test and puts the old values back.
-class EnvironmentGuard {
-public:
-    explicit EnvironmentGuard(QList<QByteArray> names) : names_(std::move(names)) {
-        for (const QByteArray& name : names_) saved_.append(qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt);
-    }
-    ~EnvironmentGuard() {
-        for (qsizetype i = 0; i < names_.size(); ++i)
-            saved_[i] ? qputenv(names_[i], *saved_[i]) : qunsetenv(names_[i]);
-    }
-    EnvironmentGuard(const EnvironmentGuard&) = delete;
-    EnvironmentGuard& operator=(const EnvironmentGuard&) = delete;
-
-private:
-    QList<QByteArray> names_;
-    QList<std::optional<QByteArray>> saved_;
-};
 
 TEST(LoginAgentLocations, ComeFromTheApplicationAndTheEnvironment) {
     const EnvironmentGuard guard({"HOME", "XDG_CONFIG_HOME", "APPIMAGE"});
