@@ -172,7 +172,7 @@ protected:
     QList<State> states;
     QStringList mounted;
 
-private:
+protected:
     // The kernel's format: the mount point is the fifth field, with spaces and the like escaped.
     void writeMountTable() {
         QByteArray table = "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n";
@@ -187,6 +187,7 @@ private:
         writeBytes(root.filePath("mountinfo"), table);
     }
 
+private:
     std::unique_ptr<spinforge::SyncEngine> engine_;
 };
 

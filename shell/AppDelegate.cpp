@@ -1,0 +1,105 @@
+#include "shell/AppDelegate.h"
+
+#include "credentials/Keychain.h"
+#include "shell/Detach.h"
+#include "shell/StatusItem.h"
+#include "shell/Symbols.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPointer>
+
+namespace spinforge {
+
+namespace {
+
+struct Look {
+    QString symbol;
+    QString description;  // spoken by screen readers, and the tray's tooltip
+};
+
+Look lookOf(SyncEngine::State::Kind kind) {
+    using Kind = SyncEngine::State::Kind;
+    switch (kind) {
+    case Kind::working: return {Symbols::syncing, QStringLiteral("Syncing")};
+    case Kind::failed: return {Symbols::attention, QStringLiteral("Needs attention")};
+    case Kind::success:
+    case Kind::idle: break;
+    }
+    return {Symbols::drive, QStringLiteral("Spinforge")};
+}
+
+// Menu titles treat "&" as a mnemonic marker; the engine's messages are shown as they are.
+QString menuTitle(const QString& text) {
+    QString title = text;
+    return title.replace(u'&', QStringLiteral("&&"));
+}
+
+// The stored server address when it is a web address the browser may be asked to open.
+std::optional<QUrl> dashboardURL(const std::optional<QString>& stored) {
+    if (!stored || stored->isEmpty()) return std::nullopt;
+    QUrl url(*stored, QUrl::StrictMode);
+    if (!url.isValid() || (url.scheme() != u"https" && url.scheme() != u"http")) return std::nullopt;
+    return url;
+}
+
+}  // namespace
+
+AppDelegate::AppDelegate(ShellSeams seams)
+    : engine_(seams.engine), statusMenuItem_(QStringLiteral("Standing by")), seams_(std::move(seams)) {
+    statusMenuItem_.setEnabled(false);
+    if (!seams_.openURL) seams_.openURL = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+}
+
+AppDelegate::~AppDelegate() { engine_.onStateChange = nullptr; }
+
+void AppDelegate::applicationDidFinishLaunching() {
+    buildApplicationMenu();
+    statusItem_ = std::make_unique<StatusItem>(statusMenuItem_);
+    statusItem_->setImage(Symbols::drive, QStringLiteral("Spinforge"));
+    buildMenu();
+
+    // The engine is owned by this delegate, but the handler still checks that the delegate is
+    // there: a state may be published while the application is being torn down.
+    engine_.onStateChange = [self = QPointer<AppDelegate>(this)](const SyncEngine::State& state) {
+        if (self) self->showState(state);
+    };
+    engine_.start();
+
+    timer_ = std::make_unique<QTimer>();
+    timer_->setInterval(seams_.syncInterval);
+    connect(timer_.get(), &QTimer::timeout, timer_.get(),
+            [&engine = engine_] { detach(engine.sync(QStringLiteral("timer"))); });
+    timer_->start();
+
+    if (!signedIn()) showSignIn();
+}
+
+void AppDelegate::showState(const SyncEngine::State& state) {
+    const bool idle = state.kind == SyncEngine::State::Kind::idle;
+    statusMenuItem_.setText(menuTitle(idle ? QStringLiteral("Standing by") : state.message));
+    const Look look = lookOf(state.kind);
+    if (statusItem_) statusItem_->setImage(look.symbol, look.description);
+}
+
+void AppDelegate::syncNow() { detach(engine_.sync(QStringLiteral("Sync Now"))); }
+
+void AppDelegate::openLibrary() {
+    const QString root = engine_.cacheRoot();
+    if (root.isEmpty()) return;  // no home folder: there is no library to show
+    QDir().mkpath(root);         // a failure shows up as the file manager's own complaint
+    seams_.openURL(QUrl::fromLocalFile(root));
+}
+
+void AppDelegate::openDashboard() {
+    if (const auto url = dashboardURL(seams_.engine.settings.serverURL()))
+        seams_.openURL(*url);
+    else
+        showSignIn();
+}
+
+bool AppDelegate::signedIn() { return Keychain::load(seams_.engine.keyring).has_value(); }
+
+}  // namespace spinforge

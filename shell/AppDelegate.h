@@ -1,0 +1,93 @@
+#pragma once
+// The application: it owns the one sync engine, shows its condition in the status item (a tray
+// icon, or the status window where the desktop has no tray), runs the periodic sync, and answers
+// the user's commands: sync now, register a drive, open the library or the web dashboard, sign in.
+//
+// One instance for the life of the process. Main thread only. The dialogs are modal alerts that
+// run a nested event loop; sign-in and registration continue in tasks nobody awaits, each ending
+// with its own result alert.
+
+#include "engine/SyncEngine.h"
+
+#include <QAction>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <QUrl>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+class QMenu;
+class QMenuBar;
+
+namespace spinforge {
+
+class Alert;
+class StatusItem;
+
+// What the application works with besides the engine's own seams; tests stand in for each.
+struct ShellSeams {
+    EngineSeams engine;
+    // Opens a web address in the browser or a folder in the file manager; the outcome is not asked.
+    std::function<void(const QUrl&)> openURL = {};  // empty: the desktop's default handler
+    std::chrono::milliseconds syncInterval = std::chrono::seconds(900);
+};
+
+class AppDelegate : public QObject {
+    Q_OBJECT
+public:
+    // Offered in the sign-in dialog until an address has been stored; stored nowhere by itself.
+    static inline const QString defaultServerURL = QStringLiteral("https://app.spinforge.io");
+
+    explicit AppDelegate(ShellSeams seams);
+    ~AppDelegate() override;
+    AppDelegate(const AppDelegate&) = delete;
+    AppDelegate& operator=(const AppDelegate&) = delete;
+
+    // Shows the agent and starts the engine and the timer; opens the sign-in dialog, and returns
+    // only once it is dismissed, when no device token is stored.
+    void applicationDidFinishLaunching();
+
+    // The user's commands.
+    void syncNow();
+    void registerUSB();
+    void openLibrary();
+    void openDashboard();
+    void showSignIn();
+
+    // Read by tests and by the entry point.
+    SyncEngine& engine() { return engine_; }
+    StatusItem* statusItem() const { return statusItem_.get(); }
+    QAction& statusMenuItem() { return statusMenuItem_; }
+    QTimer* timer() const { return timer_.get(); }
+    QMenuBar* applicationMenu() const { return applicationMenu_.get(); }
+
+    // Builds a new editing menu: "Cut", "Copy", "Paste", "Select All", acting on the focused field.
+    static std::unique_ptr<QMenu> editingMenu();
+
+private:
+    void buildMenu();
+    void buildApplicationMenu();
+    QList<QAction*> keyEquivalents() const;
+    void showState(const SyncEngine::State& state);
+    bool signedIn();
+    // Runs `alert` with the main menu's key equivalents; in front of other windows when `activate`.
+    int run(Alert& alert, bool activate = true);
+    void showResult(const QString& message, const QString& informative);
+    QCoro::Task<> signIn(QString server, QString email, QString password);
+    QCoro::Task<> registerVolume(QString volume);
+
+    // The application's fields, in the order the rest of the system knows them.
+    SyncEngine engine_;
+    std::unique_ptr<StatusItem> statusItem_;
+    QAction statusMenuItem_;
+    std::unique_ptr<QTimer> timer_;
+
+    // Set once at construction, or at launch.
+    ShellSeams seams_;
+    std::unique_ptr<QMenuBar> applicationMenu_;
+};
+
+}  // namespace spinforge

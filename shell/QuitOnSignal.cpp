@@ -1,0 +1,40 @@
+#include "shell/QuitOnSignal.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace spinforge {
+
+namespace {
+
+int wakeWriteEnd = -1;
+
+void onSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(wakeWriteEnd, &byte, 1);  // async-signal-safe
+}
+
+}  // namespace
+
+void quitOnTerminationSignals() {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return;  // the default actions stay
+    wakeWriteEnd = ends[1];
+    auto* notifier = new QSocketNotifier(ends[0], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [readEnd = ends[0]] {
+        char drained[16];
+        while (::read(readEnd, drained, sizeof drained) > 0) {}
+        QCoreApplication::quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
+
+}  // namespace spinforge
