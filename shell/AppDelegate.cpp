@@ -3,6 +3,7 @@
 #include "credentials/Keychain.h"
 #include "shell/Detach.h"
 #include "shell/StatusItem.h"
+#include "shell/StatusWindow.h"
 #include "shell/Symbols.h"
 
 #include <QDesktopServices>
@@ -58,6 +59,7 @@ AppDelegate::~AppDelegate() { engine_.onStateChange = nullptr; }
 void AppDelegate::applicationDidFinishLaunching() {
     buildApplicationMenu();
     statusItem_ = std::make_unique<StatusItem>(statusMenuItem_);
+    statusItem_->window().addActions(keyEquivalents());  // Ctrl+Q and editing, as in the alerts
     statusItem_->setImage(Symbols::drive, QStringLiteral("Spinforge"));
     buildMenu();
 

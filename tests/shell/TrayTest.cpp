@@ -1,5 +1,6 @@
 // The agent's place on the desktop: the symbols it draws, the status window, and the tray icon
 // as a panel sees it over D-Bus, with a fake panel tray coming and going.
+#include "shell/ShellFixture.h"
 #include "shell/StatusItem.h"
 #include "shell/StatusWindow.h"
 #include "shell/Symbols.h"
@@ -433,3 +434,40 @@ TEST_F(TrayIcon, WindowAskedForStaysWhenTheTrayReturns) {
     EXPECT_TRUE(item.inTray());
     EXPECT_TRUE(item.window().isVisible());
 }
+
+namespace {
+
+// The whole chain as the DJ sees it: the engine's states, through the application, reach the
+// icon and the tooltip that the panel shows.
+class TrayAgent : public testing_support::ShellFixture {
+protected:
+    void SetUp() override {
+        if (const QString reason = testing_support::xServerUnavailable(); !reason.isEmpty())
+            GTEST_SKIP() << reason.toStdString();
+        if (!QDBusConnection::sessionBus().isConnected() || FakeWatcherProcess::nameOwned())
+            GTEST_SKIP() << "needs the test session's own bus, with no tray on it: run through scripts/test-session";
+    }
+    FakeWatcherProcess watcher;
+};
+
+TEST_F(TrayAgent, IconAndTooltipFollowTheEnginesStates) {
+    ASSERT_TRUE(watcher.start());
+    alerts.thenPress(QStringLiteral("Cancel"));  // signed out: the sign-in dialog opens at launch
+    delegate().applicationDidFinishLaunching();
+    const QString service = watcher.nextItem();
+    ASSERT_FALSE(service.isEmpty()) << "the agent's icon did not register with the tray";
+    EXPECT_EQ(toolTipTitle(service), "Spinforge");
+    EXPECT_FALSE(delegate().statusItem()->window().isVisible());
+
+    using State = SyncEngine::State;
+    for (const auto& [state, symbol, description] :
+         {std::tuple{State::working(QStringLiteral("Caching 1 of 3\u2026")), Symbols::syncing, "Syncing"},
+          std::tuple{State::failed(QStringLiteral("Could not reach 127.0.0.1:8787")), Symbols::attention, "Needs attention"},
+          std::tuple{State::success(QStringLiteral("USB is up to date")), Symbols::drive, "Spinforge"}}) {
+        delegate().engine().onStateChange(state);
+        EXPECT_EQ(toolTipTitle(service), QString::fromUtf8(description));
+        EXPECT_TRUE(iconPixmap(service, 22) == rendered(Symbols::trayIcon(symbol), 22)) << symbol.toStdString();
+    }
+}
+
+}  // namespace
