@@ -119,4 +119,19 @@ TEST_F(AgentProcess, SyncsAtLaunchAndOnMountAndStaysTheOnlyAgent) {
     EXPECT_EQ(agent_.exitCode(), 0);
 }
 
+TEST_F(AgentProcess, LogoutDuringADownloadEndsCleanlyAndLeavesNoPartialTrack) {
+    serve({{"slow.mp3", noise(3000000, 31)}});
+    server->setFault(R"({"endpoint": "download", "bytes_per_second": 300000})");
+    signedInEarlier();
+    start(agent_);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server->counters()["download"] == 1; }, 15000));
+    QTest::qWait(500);  // well into the ten-second download
+
+    agent_.terminate();
+    ASSERT_TRUE(agent_.waitForFinished(10000));
+    EXPECT_EQ(agent_.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(agent_.exitCode(), 0);
+    EXPECT_EQ(entriesOf(home.filePath("data/Spinforge/Library")), QStringList()) << "a track was left half-written";
+}
+
 }  // namespace
