@@ -1,6 +1,7 @@
 #include "shell/AppDelegate.h"
 
 #include "credentials/Keychain.h"
+#include "shell/Alert.h"
 #include "shell/Detach.h"
 #include "shell/StatusItem.h"
 #include "shell/StatusWindow.h"
@@ -100,6 +101,19 @@ void AppDelegate::openDashboard() {
         seams_.openURL(*url);
     else
         showSignIn();
+}
+
+int AppDelegate::run(Alert& alert, bool activate) {
+    alert.addKeyEquivalents(keyEquivalents());
+    return activate ? alert.runModalActivated() : alert.runModal();
+}
+
+void AppDelegate::showResult(const QString& message, const QString& informative) {
+    Alert alert;
+    alert.setMessageText(message);
+    alert.setInformativeText(informative);
+    alert.addButton(QStringLiteral("OK"));
+    run(alert);
 }
 
 bool AppDelegate::signedIn() { return Keychain::load(seams_.engine.keyring).has_value(); }

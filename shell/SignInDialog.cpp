@@ -69,17 +69,4 @@ QCoro::Task<> AppDelegate::signIn(QString server, QString email, QString passwor
                QStringLiteral("Spinforge now runs automatically. Connect a USB to finish setup."));
 }
 
-int AppDelegate::run(Alert& alert, bool activate) {
-    alert.addKeyEquivalents(keyEquivalents());
-    return activate ? alert.runModalActivated() : alert.runModal();
-}
-
-void AppDelegate::showResult(const QString& message, const QString& informative) {
-    Alert alert;
-    alert.setMessageText(message);
-    alert.setInformativeText(informative);
-    alert.addButton(QStringLiteral("OK"));
-    run(alert);
-}
-
 }  // namespace spinforge

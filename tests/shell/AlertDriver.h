@@ -6,9 +6,9 @@
 #include "shell/Alert.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QTimer>
+#include <QtCore/qtestsupport_core.h>
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -42,11 +42,7 @@ public:
     // Runs the event loop until every queued answer has been given; false when that takes
     // longer than `timeoutMs`.
     bool waitUntilAnswered(int timeoutMs = 15000) {
-        QElapsedTimer clock;
-        clock.start();
-        while (!answers_.empty() && clock.elapsed() < timeoutMs)
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-        return answers_.empty();
+        return QTest::qWaitFor([this] { return answers_.empty(); }, timeoutMs);
     }
 
     // Every alert shown so far, in order.

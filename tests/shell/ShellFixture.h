@@ -10,6 +10,7 @@
 
 #include <QLineEdit>
 #include <QMenu>
+#include <QtCore/qtestsupport_core.h>
 
 #include <chrono>
 
@@ -34,14 +35,15 @@ protected:
         return *delegate_;
     }
 
-    // The status menu's items as "title|shortcut", separators as "-".
-    QStringList menuItems() {
+    // A menu's items as "title|shortcut", separators as "-".
+    static QStringList itemsOf(const QMenu& menu) {
         QStringList items;
-        for (const QAction* action : delegate().statusItem()->menu()->actions())
+        for (const QAction* action : menu.actions())
             items << (action->isSeparator() ? QStringLiteral("-")
                                             : action->text() + u'|' + action->shortcut().toString());
         return items;
     }
+    QStringList menuItems() { return itemsOf(*delegate().statusItem()->menu()); }
     QAction* menuAction(const QString& title) {
         for (QAction* action : delegate().statusItem()->menu()->actions())
             if (action->text() == title) return action;
@@ -51,11 +53,7 @@ protected:
 
     // Runs the event loop until `done` holds; false after `timeoutMs`.
     static bool waitFor(const std::function<bool()>& done, int timeoutMs = 15000) {
-        QElapsedTimer clock;
-        clock.start();
-        while (!done() && clock.elapsed() < timeoutMs)
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-        return done();
+        return QTest::qWaitFor(done, timeoutMs);
     }
     bool waitForStatus(const QString& title) {
         return waitFor([&] { return delegate().statusMenuItem().text() == title; });

@@ -75,9 +75,9 @@ QVariant itemProperty(const QString& service, const QString& name) {
     return reply.arguments().value(0).value<QDBusVariant>().variant();
 }
 
-// IconPixmap holds (width, height, ARGB32 bytes in network order) for each size.
-QImage iconPixmap(const QString& service, int size) {
-    const QDBusArgument pixmaps = itemProperty(service, QStringLiteral("IconPixmap")).value<QDBusArgument>();
+// Reads an icon's pixmap array, (width, height, ARGB32 bytes in network order) for each size;
+// the one `size` px wide, or a null image.
+QImage readPixmaps(const QDBusArgument& pixmaps, int size) {
     QImage found;
     pixmaps.beginArray();
     while (!pixmaps.atEnd()) {
@@ -95,21 +95,17 @@ QImage iconPixmap(const QString& service, int size) {
     return found;
 }
 
+QImage iconPixmap(const QString& service, int size) {
+    return readPixmaps(itemProperty(service, QStringLiteral("IconPixmap")).value<QDBusArgument>(), size);
+}
+
 // ToolTip is (icon name, icon pixmaps, title, text).
 QString toolTipTitle(const QString& service) {
     const QDBusArgument toolTip = itemProperty(service, QStringLiteral("ToolTip")).value<QDBusArgument>();
     QString iconName, title;
     toolTip.beginStructure();
     toolTip >> iconName;
-    toolTip.beginArray();
-    while (!toolTip.atEnd()) {
-        int width = 0, height = 0;
-        QByteArray argb;
-        toolTip.beginStructure();
-        toolTip >> width >> height >> argb;
-        toolTip.endStructure();
-    }
-    toolTip.endArray();
+    readPixmaps(toolTip, 0);  // read past the tooltip's own icon
     toolTip >> title;
     return title;
 }
