@@ -7,6 +7,7 @@
 #include "records/SpinforgeError.h"
 
 #include <QDir>
+#include <QHash>
 #include <QFileInfo>
 
 #include <cerrno>
@@ -26,8 +27,15 @@ qint64 SyncEngine::syncUSB(const QString& volume, const Manifest& manifest) {
         throw DriveErrors::failure(QStringLiteral("Could not create the folder %1 on %2").arg(driveFolder, name), error);
 
     qint64 written = 0;
-    for (const Track& track : manifest.tracks)
+    QHash<QString, QString> firstOfName;  // a case-folded path, and the first track with it
+    for (const Track& track : manifest.tracks) {
+        const QString folded = track.relativePath.toCaseFolded();
+        if (const auto earlier = firstOfName.constFind(folded); earlier == firstOfName.cend())
+            firstOfName.insert(folded, track.relativePath);
+        else if (*earlier != track.relativePath)
+            requireOwnFile(volume, drive->path() + u'/' + driveFolder, track.relativePath, *earlier);
         if (copyTrack(volume, drive->path(), driveFolder, track)) ++written;
+    }
 
     const QString playlist = Playlist::fileName(profile);
     const QString action = QStringLiteral("Could not write the playlist %1 on %2").arg(playlist, name);
@@ -49,6 +57,13 @@ void SyncEngine::requireMounted(const QString& volume, const QString& action) {
     if (mountedVolumes().contains(path)) return;
     if (mountPoints().contains(path)) throw FileError(action, EROFS, QStringLiteral("the drive is read-only"));
     throw FileError(action, ENODEV, QStringLiteral("the drive is no longer mounted"));
+}
+
+void SyncEngine::requireOwnFile(const QString& volume, const QString& folder, const QString& path, const QString& earlier) {
+    if (!fileManager_.isSameFile(folder + u'/' + path, folder + u'/' + earlier)) return;
+    throw FileError(QStringLiteral("Could not copy %1 to %2").arg(path, MountTable::volumeName(volume)), EEXIST,
+                    QStringLiteral("the drive does not tell capital from small letters, and %1 already has this name")
+                        .arg(earlier));
 }
 
 bool SyncEngine::copyTrack(const QString& volume, const QString& root, const QString& driveFolder, const Track& track) {

@@ -25,6 +25,9 @@ public:
     virtual std::optional<QByteArray> readAll(const QString& path) = 0;
     // Whether the current user may write into the folder or file at `path`.
     virtual bool isWritable(const QString& path) = 0;
+    // Whether both paths lead to one existing file: on a drive that ignores letter case (FAT,
+    // exFAT) "a.mp3" and "A.mp3" do.
+    virtual bool isSameFile(const QString& first, const QString& second) = 0;
 
     // Creates `folder` with its missing parents; an existing folder is no failure.
     virtual int createFolders(const QString& folder) = 0;

@@ -87,6 +87,12 @@ bool PosixFileOperations::isWritable(const QString& path) {
     return ::access(native(path).constData(), W_OK) == 0;
 }
 
+bool PosixFileOperations::isSameFile(const QString& first, const QString& second) {
+    struct stat one {}, other {};
+    return ::stat(native(first).constData(), &one) == 0 && ::stat(native(second).constData(), &other) == 0 &&
+           one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+}
+
 int PosixFileOperations::createFolders(const QString& folder) {
     try {
         spinforge::createFolders(folder);

@@ -12,6 +12,7 @@ public:
     int openForReading(const QString& path) override;
     std::optional<QByteArray> readAll(const QString& path) override;
     bool isWritable(const QString& path) override;
+    bool isSameFile(const QString& first, const QString& second) override;
 
     int createFolders(const QString& folder) override;
     int remove(const QString& path) override;

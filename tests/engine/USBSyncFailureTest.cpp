@@ -50,6 +50,22 @@ TEST_F(USBSyncFailure, FatRefusalsAreExplainedInPlainWords) {
     expectOnlyWholeTracks({"House/a.mp3", "House/b.mp3", "c.mp3"});
 }
 
+// On FAT "Intro.mp3" and "INTRO.mp3" are one file: copying the second would overwrite the first,
+// and every cycle would swap them back while reporting success.
+TEST_F(USBSyncFailure, TracksWhoseNamesDifferOnlyInCaseNeverOverwriteEachOtherOnFat) {
+    files.emulateFat(volume);
+    addTrack("Sets/Intro.mp3", "capital");
+    addTrack("sets/INTRO.mp3", "small");
+    EXPECT_EQ(failureOf([&] { sync(); }), "Could not copy sets/INTRO.mp3 to DJSTICK: the drive does not tell capital "
+                                          "from small letters, and Sets/Intro.mp3 already has this name");
+    EXPECT_EQ(fileBytes(onDrive(volume, "Sets/Intro.mp3")), QByteArray("capital"));
+    EXPECT_FALSE(QFile::exists(onDrive(volume, "sets/INTRO.mp3")));
+    // A drive that tells them apart takes both.
+    files.emulateFat({});
+    EXPECT_EQ(sync(), 1);
+    EXPECT_EQ(fileBytes(onDrive(volume, "sets/INTRO.mp3")), QByteArray("small"));
+}
+
 TEST_F(USBSyncFailure, AFileTooLargeForFatIsExplained) {
     // One byte past what FAT can hold, as a sparse file so the test costs no disk.
     const qint64 size = qint64(1) << 32;

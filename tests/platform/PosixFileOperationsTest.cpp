@@ -86,6 +86,18 @@ TEST_F(PosixFiles, QueriesReadNothingAsAbsent) {
     EXPECT_FALSE(files.isWritable(at("missing")));
 }
 
+// A case-blind drive shows as two names for one file; a hard link is the same thing on any disk.
+TEST_F(PosixFiles, SameFileMeansOneFileBehindBothNames) {
+    write(at("A.mp3"), "one");
+    write(at("a.mp3"), "one");
+    ASSERT_EQ(::link(QFile::encodeName(at("A.mp3")).constData(), QFile::encodeName(at("linked.mp3")).constData()), 0);
+    EXPECT_TRUE(files.isSameFile(at("A.mp3"), at("linked.mp3")));
+    EXPECT_TRUE(files.isSameFile(at("A.mp3"), dir.path() + "/./A.mp3"));
+    EXPECT_FALSE(files.isSameFile(at("A.mp3"), at("a.mp3"))) << "equal bytes in two files are two files";
+    EXPECT_FALSE(files.isSameFile(at("A.mp3"), at("missing.mp3")));
+    EXPECT_FALSE(files.isSameFile(at("missing.mp3"), at("missing.mp3")));
+}
+
 TEST_F(PosixFiles, MutationsReportTheSystemsErrno) {
     write(at("file"), "x");
     EXPECT_EQ(files.remove(at("missing")), ENOENT);

@@ -18,15 +18,23 @@ namespace testing_support {
 
 class FaultyFileOperations final : public spinforge::FileOperations {
 public:
-    enum class Op { fileSize, openForReading, readAll, isWritable, createFolders, remove, copy, move, writeAtomically };
+    enum class Op { fileSize, openForReading, readAll, isWritable, isSameFile, createFolders, remove, copy, move, writeAtomically };
 
     // The next `times` calls of `op` whose path contains `pathPart` fail with `errnum`
     // (times < 0: every call). For queries a failure means "nothing there".
     void failOn(Op op, const QString& pathPart, int errnum, int times = -1) {
-        rules_.append({op, pathPart, errnum, times});
+        rules_.append({op, pathPart, errnum, times, false});
     }
+    // The same, but the operation is carried out first and then reported failed, as when the
+    // bytes were written but flushing them (fsync) failed. For copy, move and writeAtomically.
+    void failAfterDoing(Op op, const QString& pathPart, int errnum, int times = -1) {
+        rules_.append({op, pathPart, errnum, times, true});
+    }
+    // Forgets every failure asked for so far, used up or not: a long run sets one per cycle.
+    void clearFailures() { rules_.clear(); }
     // Below `root`, behave as a FAT drive does: names holding : * ? " < > | or \ are refused with
-    // EINVAL, and a copy of a file larger than `maxFileSize` with EFBIG.
+    // EINVAL, a copy of a file larger than `maxFileSize` with EFBIG, and names that differ only
+    // in letter case lead to the same file.
     void emulateFat(const QString& root, qint64 maxFileSize = (qint64(1) << 32) - 1) {
         fatRoot_ = root;
         fatMaxFileSize_ = maxFileSize;
@@ -49,6 +57,13 @@ public:
     bool isWritable(const QString& path) override {
         return !fails(Op::isWritable, path) && real_.isWritable(path);
     }
+    bool isSameFile(const QString& first, const QString& second) override {
+        if (fails(Op::isSameFile, first)) return false;
+        if (isOnFat(first) && isOnFat(second))
+            return logical(first).toCaseFolded() == logical(second).toCaseFolded() &&
+                   (real_.fileSize(first) || real_.fileSize(second));
+        return real_.isSameFile(first, second);
+    }
     int createFolders(const QString& folder) override {
         if (const int error = refusal(Op::createFolders, folder)) return error;
         return real_.createFolders(folder);
@@ -60,15 +75,15 @@ public:
     int copy(const QString& source, const QString& target) override {
         if (const int error = refusal(Op::copy, target)) return error;
         if (isOnFat(target) && real_.fileSize(source).value_or(0) > fatMaxFileSize_) return EFBIG;
-        return real_.copy(source, target);
+        return afterDoing(Op::copy, target, real_.copy(source, target));
     }
     int move(const QString& source, const QString& target) override {
         if (const int error = refusal(Op::move, target)) return error;
-        return real_.move(source, target);
+        return afterDoing(Op::move, target, real_.move(source, target));
     }
     int writeAtomically(const QString& target, const QByteArray& bytes) override {
         if (const int error = refusal(Op::writeAtomically, target)) return error;
-        return real_.writeAtomically(target, bytes);
+        return afterDoing(Op::writeAtomically, target, real_.writeAtomically(target, bytes));
     }
 
 private:
@@ -77,6 +92,7 @@ private:
         QString pathPart;
         int errnum;
         int times;
+        bool afterDoing;
     };
 
     // The engine reaches a drive through a handle on its root ("/proc/self/fd/7/DJ-Music/…");
@@ -92,8 +108,16 @@ private:
         const QString path = logical(physicalPath);
         ++calls_[op];
         if (beforeEach) beforeEach(op, path);
+        return take(op, path, false);
+    }
+    // The failure of a rule that lets the operation happen first, once it has: `result`.
+    int afterDoing(Op op, const QString& physicalPath, int result) {
+        if (result != 0) return result;
+        return take(op, logical(physicalPath), true);
+    }
+    int take(Op op, const QString& path, bool afterDoing) {
         for (Rule& rule : rules_) {
-            if (rule.op != op || rule.times == 0 || !path.contains(rule.pathPart)) continue;
+            if (rule.op != op || rule.afterDoing != afterDoing || rule.times == 0 || !path.contains(rule.pathPart)) continue;
             if (rule.times > 0) --rule.times;
             return rule.errnum;
         }
