@@ -105,9 +105,11 @@ private:
     // Puts one track on the drive unless the cache lacks it or the drive has it; true when written.
     // `root` is the path through the handle held on the drive's root.
     bool copyTrack(const QString& volume, const QString& root, const QString& driveFolder, const Track& track);
-    // Throws when the drive keeps `path` and `earlier`, which differ only in letter case, in one
-    // file, as FAT and exFAT drives do: copying the one would overwrite the other.
-    void requireOwnFile(const QString& volume, const QString& folder, const QString& path, const QString& earlier);
+    // Throws when the manifest has tracks whose paths differ only in letter case and the drive
+    // does not tell them apart, as FAT and exFAT drives don't: copying the one would overwrite
+    // the other. Checked before anything of the drive is written.
+    void requireDistinctNames(const QString& volume, const QString& root, const QString& driveFolder,
+                              const Manifest& manifest);
 
     // The engine's fields, in the order the rest of the system knows them. Main thread only.
     APIClient api_;

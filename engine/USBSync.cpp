@@ -11,8 +11,35 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <optional>
+#include <utility>
 
 namespace spinforge {
+namespace {
+
+// The first two tracks whose paths differ only in letter case, in manifest order.
+std::optional<std::pair<QString, QString>> firstCaseClash(const Manifest& manifest) {
+    QHash<QString, QString> firstOfName;  // a case-folded path, and the first track with it
+    for (const Track& track : manifest.tracks) {
+        const QString folded = track.relativePath.toCaseFolded();
+        const auto earlier = firstOfName.constFind(folded);
+        if (earlier == firstOfName.cend())
+            firstOfName.insert(folded, track.relativePath);
+        else if (*earlier != track.relativePath)
+            return std::pair(*earlier, track.relativePath);
+    }
+    return std::nullopt;
+}
+
+// "DJ-Music" as "dj-mUSIC": the same name to a drive that ignores case, another one elsewhere.
+QString swappedCase(const QString& path) {
+    QString swapped = path;
+    for (QChar& c : swapped) c = c.isUpper() ? c.toLower() : c.toUpper();
+    return swapped;
+}
+
+}  // namespace
+
 qint64 SyncEngine::syncUSB(const QString& volume, const Manifest& manifest) {
     const Profile& profile = manifest.profile;
     // Checked again at the point of use: nothing from the service may leave the drive folder.
@@ -26,16 +53,10 @@ qint64 SyncEngine::syncUSB(const QString& volume, const Manifest& manifest) {
     if (const int error = fileManager_.createFolders(drive->path() + u'/' + driveFolder))
         throw DriveErrors::failure(QStringLiteral("Could not create the folder %1 on %2").arg(driveFolder, name), error);
 
+    requireDistinctNames(volume, drive->path(), driveFolder, manifest);
     qint64 written = 0;
-    QHash<QString, QString> firstOfName;  // a case-folded path, and the first track with it
-    for (const Track& track : manifest.tracks) {
-        const QString folded = track.relativePath.toCaseFolded();
-        if (const auto earlier = firstOfName.constFind(folded); earlier == firstOfName.cend())
-            firstOfName.insert(folded, track.relativePath);
-        else if (*earlier != track.relativePath)
-            requireOwnFile(volume, drive->path() + u'/' + driveFolder, track.relativePath, *earlier);
+    for (const Track& track : manifest.tracks)
         if (copyTrack(volume, drive->path(), driveFolder, track)) ++written;
-    }
 
     const QString playlist = Playlist::fileName(profile);
     const QString action = QStringLiteral("Could not write the playlist %1 on %2").arg(playlist, name);
@@ -59,11 +80,15 @@ void SyncEngine::requireMounted(const QString& volume, const QString& action) {
     throw FileError(action, ENODEV, QStringLiteral("the drive is no longer mounted"));
 }
 
-void SyncEngine::requireOwnFile(const QString& volume, const QString& folder, const QString& path, const QString& earlier) {
-    if (!fileManager_.isSameFile(folder + u'/' + path, folder + u'/' + earlier)) return;
-    throw FileError(QStringLiteral("Could not copy %1 to %2").arg(path, MountTable::volumeName(volume)), EEXIST,
-                    QStringLiteral("the drive does not tell capital from small letters, and %1 already has this name")
-                        .arg(earlier));
+void SyncEngine::requireDistinctNames(const QString& volume, const QString& root, const QString& driveFolder,
+                                      const Manifest& manifest) {
+    const std::optional<std::pair<QString, QString>> clash = firstCaseClash(manifest);
+    if (!clash) return;
+    // The account's folder exists by now; a drive that ignores case finds it under any spelling.
+    if (!fileManager_.isSameFile(root + u'/' + driveFolder, root + u'/' + swappedCase(driveFolder))) return;
+    throw FileError(QStringLiteral("Could not copy %1 to %2").arg(clash->first, MountTable::volumeName(volume)), EEXIST,
+                    QStringLiteral("the drive does not tell capital from small letters, so it can't hold both %1 and %2")
+                        .arg(clash->first, clash->second));
 }
 
 bool SyncEngine::copyTrack(const QString& volume, const QString& root, const QString& driveFolder, const Track& track) {

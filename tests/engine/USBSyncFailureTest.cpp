@@ -50,20 +50,22 @@ TEST_F(USBSyncFailure, FatRefusalsAreExplainedInPlainWords) {
     expectOnlyWholeTracks({"House/a.mp3", "House/b.mp3", "c.mp3"});
 }
 
-// On FAT "Intro.mp3" and "INTRO.mp3" are one file: copying the second would overwrite the first,
-// and every cycle would swap them back while reporting success.
+// On FAT "Intro.mp3" and "INTRO.mp3" are one file: copying the one overwrote the other, and every
+// cycle swapped them back while reporting success. Nothing of the pair is written there now, not
+// even the first, which could overwrite a copy of the second put there by an earlier cycle.
 TEST_F(USBSyncFailure, TracksWhoseNamesDifferOnlyInCaseNeverOverwriteEachOtherOnFat) {
     files.emulateFat(volume);
     addTrack("Sets/Intro.mp3", "capital");
     addTrack("sets/INTRO.mp3", "small");
-    EXPECT_EQ(failureOf([&] { sync(); }), "Could not copy sets/INTRO.mp3 to DJSTICK: the drive does not tell capital "
-                                          "from small letters, and Sets/Intro.mp3 already has this name");
-    EXPECT_EQ(fileBytes(onDrive(volume, "Sets/Intro.mp3")), QByteArray("capital"));
-    EXPECT_FALSE(QFile::exists(onDrive(volume, "sets/INTRO.mp3")));
+    writeBytes(onDrive(volume, "sets/INTRO.mp3"), "small");
+    EXPECT_EQ(failureOf([&] { sync(); }), "Could not copy Sets/Intro.mp3 to DJSTICK: the drive does not tell capital "
+                                          "from small letters, so it can't hold both Sets/Intro.mp3 and sets/INTRO.mp3");
+    EXPECT_EQ(fileBytes(onDrive(volume, "sets/INTRO.mp3")), QByteArray("small"));
+    EXPECT_FALSE(QFile::exists(onDrive(volume, "Sets/Intro.mp3")));
     // A drive that tells them apart takes both.
     files.emulateFat({});
-    EXPECT_EQ(sync(), 1);
-    EXPECT_EQ(fileBytes(onDrive(volume, "sets/INTRO.mp3")), QByteArray("small"));
+    EXPECT_EQ(sync(), 4);
+    EXPECT_EQ(fileBytes(onDrive(volume, "Sets/Intro.mp3")), QByteArray("capital"));
 }
 
 TEST_F(USBSyncFailure, AFileTooLargeForFatIsExplained) {
