@@ -2,10 +2,29 @@
 #include "engine/SyncEngine.h"
 #include "records/PathSafety.h"
 #include "records/SpinforgeError.h"
+#include "platform/FileError.h"
+#include "service/TransportError.h"
 
 #include <stdexcept>
 
 namespace spinforge {
+namespace {
+
+// A failed download, told with the track it was for: the service's and the network's own texts
+// name only the server, and a write failure names the staging file the user never sees.
+[[noreturn]] void rethrowNamingTrack(const std::exception& error, const QString& relativePath, const QString& path) {
+    QString description = QString::fromUtf8(error.what());
+    if (!description.isEmpty()) description[0] = description[0].toLower();
+    if (dynamic_cast<const TransportError*>(&error))
+        throw TransportError(QStringLiteral("Could not download %1: %2").arg(relativePath, description));
+    if (const auto* failure = dynamic_cast<const FileError*>(&error))
+        throw FileError(QStringLiteral("Could not write %1").arg(path), failure->errnum());
+    if (const auto* refusal = dynamic_cast<const SpinforgeError*>(&error); refusal && refusal->kind() == SpinforgeError::Kind::server)
+        throw SpinforgeError::server(QStringLiteral("Could not download %1: %2").arg(relativePath, description));
+    throw;
+}
+
+}  // namespace
 
 QCoro::Task<bool> SyncEngine::cache(Track track) {
     // The manifest was checked when it arrived; checked again here so that no caller can reach
@@ -19,7 +38,11 @@ QCoro::Task<bool> SyncEngine::cache(Track track) {
 
     const QString partial = path + QStringLiteral(".spinforge-partial");
     fileManager_.remove(partial);  // a leftover of an interrupted run, if any
-    co_await api_.download(track.downloadURL, partial);
+    try {
+        co_await api_.download(track.downloadURL, partial);
+    } catch (const std::exception& error) {
+        rethrowNamingTrack(error, track.relativePath, path);
+    }
     if (!validFile(partial, track.sha256, track.byteSize)) {
         fileManager_.remove(partial);
         throw SpinforgeError::checksum(track.filename);

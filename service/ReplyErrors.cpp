@@ -15,9 +15,9 @@ QString reason(const QNetworkReply& reply, std::chrono::milliseconds idleTimeout
     case QNetworkReply::TimeoutError:
     // The client never cancels a request on its own, so a cancellation is the idle timeout.
     case QNetworkReply::OperationCanceledError: {
-        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(idleTimeout).count();
-        return seconds > 0 ? QStringLiteral("no data for %1 seconds").arg(seconds)
-                           : QStringLiteral("no data for %1 ms").arg(idleTimeout.count());
+        if (idleTimeout < std::chrono::seconds(1)) return QStringLiteral("no data for %1 ms").arg(idleTimeout.count());
+        const double seconds = double(idleTimeout.count()) / 1000.0;
+        return QStringLiteral("no data for %1 %2").arg(seconds).arg(seconds == 1.0 ? u"second" : u"seconds");
     }
     case QNetworkReply::SslHandshakeFailedError:
         return QStringLiteral("the secure connection failed (%1)").arg(reply.errorString());
