@@ -5,17 +5,45 @@
 #include "platform/PosixFileOperations.h"
 #include "platform/SecretServiceKeyring.h"
 #include "shell/AppDelegate.h"
+#include "shell/CommandLine.h"
 #include "shell/QuitOnSignal.h"
+#include "shell/SelfCheck.h"
 #include "shell/SingleInstance.h"
 #include "shell/StatusItem.h"
 #include "shell/Symbols.h"
 
 #include <QApplication>
+#include <QTextStream>
 #include <QTimer>
 
 using namespace spinforge;
 
+namespace {
+
+QStringList argumentsOf(int argc, char** argv) {
+    QStringList arguments;
+    for (int index = 0; index < argc; ++index) arguments << QString::fromLocal8Bit(argv[index]);
+    return arguments;
+}
+
+int printed(const QString& text) {
+    QTextStream(stdout) << text;
+    return 0;
+}
+
+int unknownOption(const QString& option) {
+    QTextStream(stderr) << "spinforge: unknown option " << option << " (spinforge --help lists the options)\n";
+    return 2;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    // Answered before Qt starts, so that they work without a display.
+    const CommandLine asGiven = readCommandLine(argumentsOf(argc, argv));
+    if (asGiven.mode == LaunchMode::help) return printed(helpText(QString::fromLocal8Bit(argv[0])));
+    if (asGiven.mode == LaunchMode::version) return printed(versionText());
+
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Spinforge"));
     QApplication::setApplicationVersion(QStringLiteral(SPINFORGE_VERSION));
@@ -24,6 +52,12 @@ int main(int argc, char** argv) {
     // A tray agent: closing a dialog or the status window never ends it; "Quit Spinforge" does.
     QApplication::setQuitOnLastWindowClosed(false);
     quitOnTerminationSignals();
+
+    // Qt has taken out its own options by now: anything left over is a mistake.
+    const CommandLine commandLine = readCommandLine(QApplication::arguments());
+    if (!commandLine.unrecognised.isEmpty()) return unknownOption(commandLine.unrecognised.first());
+    // Before the lock, the keyring and the settings: a check must not disturb a running agent.
+    if (commandLine.mode == LaunchMode::selfCheck) return runSelfCheck();
 
     SingleInstance instance;
     if (instance.claim() == SingleInstance::Role::secondary) return 0;
