@@ -3,8 +3,8 @@
 #include "service/ClientFixture.h"
 
 #include "service/TransportError.h"
+#include "support/Certificates.h"
 
-#include <QProcess>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 
@@ -12,18 +12,6 @@ using namespace spinforge;
 using namespace testing_support;
 
 namespace {
-
-// A self-signed certificate for 127.0.0.1, made fresh for the test.
-bool makeCertificate(const QString& folder) {
-    QProcess openssl;
-    openssl.start(QStringLiteral("openssl"),
-                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
-                   QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("1"), QStringLiteral("-subj"),
-                   QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1"),
-                   QStringLiteral("-keyout"), folder + QStringLiteral("/key.pem"), QStringLiteral("-out"),
-                   folder + QStringLiteral("/cert.pem")});
-    return openssl.waitForFinished(60000) && openssl.exitCode() == 0;
-}
 
 TEST(ClientTls, UntrustedCertificateIsRefusedTrustedOneWorks) {
     QTemporaryDir certificates, library, scratch;

@@ -1,0 +1,16 @@
+// The fault tests' entry: GoogleTest on a core application, or, given --render-reliability, the
+// writer of docs/reliability.md from the rows a run left behind.
+#include "faults/ReliabilityTable.h"
+
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    if (argc == 4 && std::strcmp(argv[1], "--render-reliability") == 0)
+        return testing_support::renderReliabilityDocument(argv[2], argv[3]);
+    return RUN_ALL_TESTS();
+}
