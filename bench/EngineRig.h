@@ -24,6 +24,10 @@ public:
 class EngineRig {
 public:
     EngineRig(const std::string& work, spinforge::VolumeSource volumes);
+    // The same, but working through `files` (which must outlive the rig) with these idle
+    // timeouts: the soak run injects file faults and stalls through them.
+    EngineRig(const std::string& work, spinforge::VolumeSource volumes, spinforge::FileOperations& files,
+              spinforge::APITimeouts timeouts);
 
     // Points the engine at the service and stores the device token, as sign-in would.
     void signIn(const std::string& serverURL, const std::string& token = kToken);
