@@ -75,6 +75,9 @@ json parseTopObject(const QByteArray& body, const std::string& document) {
     } catch (const json::parse_error& error) {
         throw DecodingError(document + " is invalid: it is not JSON (error at byte " +
                             std::to_string(error.byte) + ")");
+    } catch (const json::out_of_range&) {
+        // The parser's other failure: a number beyond a double's range ("1e999").
+        throw DecodingError(document + " is invalid: it holds a number too large to read");
     }
     if (!root.is_object()) throw DecodingError(document + " is invalid: expected a JSON object");
     return root;

@@ -12,6 +12,7 @@
 #include <QCoroNetworkReply>
 #include <QFileInfo>
 #include <QNetworkReply>
+#include <QPointer>
 
 #include <nlohmann/json.hpp>
 
@@ -51,23 +52,27 @@ APIClient::APIClient(Keyring& keyring, Settings& settings, Timeouts timeouts)
     network_.setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
 }
 
-std::optional<QUrl> APIClient::baseURL() const {
-    const std::optional<QString> stored = settings_.serverURL();
-    if (!stored) return std::nullopt;
-    const QUrl base(trimmedOf(*stored, u'/'), QUrl::StrictMode);
+std::optional<QUrl> APIClient::baseURL() const { return baseURLOf(settings_.serverURL()); }
+
+QUrl APIClient::url(const QString& reference) const { return requestURL(settings_.serverURL(), reference); }
+
+std::optional<QUrl> APIClient::baseURLOf(const std::optional<QString>& serverURL) {
+    if (!serverURL) return std::nullopt;
+    const QUrl base(trimmedOf(*serverURL, u'/'), QUrl::StrictMode);
     if (!base.isValid()) return std::nullopt;
     return base;
 }
 
-QUrl APIClient::url(const QString& reference) const {
-    const std::optional<QUrl> base = baseURL();
+QUrl APIClient::requestURL(const std::optional<QString>& serverURL, const QString& reference) {
+    const std::optional<QUrl> base = baseURLOf(serverURL);
     if (!base) throw SpinforgeError::invalidServer();
     const QUrl relative(reference, QUrl::StrictMode);
     if (!relative.isValid()) throw SpinforgeError::invalidServer();
     const QUrl resolved = base->resolved(relative);
     // Only web requests leave the agent: a reference that resolved to a local file or another
-    // scheme would read from this machine instead of the service.
-    if (!isWebScheme(resolved)) throw SpinforgeError::invalidResponse();
+    // scheme would read from this machine instead of the service. Resolving can also yield no
+    // URL at all ("http:/a" with "..//b" gives a path starting "//" without a host).
+    if (!resolved.isValid() || !isWebScheme(resolved)) throw SpinforgeError::invalidResponse();
     return resolved;
 }
 
@@ -156,21 +161,36 @@ QCoro::Task<> APIClient::download(QString path, QString destination) {
     QObject::connect(reply.get(), &QNetworkReply::readyRead, reply.get(), drain);
     co_await reply.get();
     if (writeFailure) std::rethrow_exception(writeFailure);
+    // A body that ends short of its announced length is a broken transfer, even when the
+    // connection closed cleanly; told the same way whichever side noticed first. (A compressed
+    // body's length counts the compressed bytes.)
+    const auto requireWholeBody = [&] {
+        const QVariant expected = reply->header(QNetworkRequest::ContentLengthHeader);
+        const QByteArray encoding = reply->rawHeader("Content-Encoding").toLower();
+        const bool compressed = !encoding.isEmpty() && encoding != "identity";
+        if (expected.isValid() && !compressed && expected.toLongLong() != staged.bytesWritten())
+            throw TransportError(QStringLiteral("The download from %1 ended early: %2 of %3 bytes arrived")
+                                     .arg(ReplyErrors::serverName(request.url()))
+                                     .arg(staged.bytesWritten())
+                                     .arg(expected.toLongLong()));
+    };
+    if (reply->error() == QNetworkReply::RemoteHostClosedError && ReplyErrors::statusCode(*reply) == 200) {
+        drain();
+        requireWholeBody();
+    }
     ReplyErrors::throwIfTransportFailure(*reply, QStringLiteral("download"));
     drain();
     validate(ReplyErrors::statusCode(*reply), {});
-
-    // A body that ends short of its announced length is a broken transfer, even when the
-    // connection closed cleanly. (A compressed body's length counts the compressed bytes.)
-    const QVariant expected = reply->header(QNetworkRequest::ContentLengthHeader);
-    const QByteArray encoding = reply->rawHeader("Content-Encoding").toLower();
-    const bool compressed = !encoding.isEmpty() && encoding != "identity";
-    if (expected.isValid() && !compressed && expected.toLongLong() != staged.bytesWritten())
-        throw TransportError(QStringLiteral("The download from %1 ended early: %2 of %3 bytes arrived")
-                                 .arg(ReplyErrors::serverName(request.url()))
-                                 .arg(staged.bytesWritten())
-                                 .arg(expected.toLongLong()));
+    requireWholeBody();
     staged.commit();
+}
+
+void APIClient::abortRequests() {
+    // Listed first: an operation that ends here may start another request or let its reply go.
+    QList<QPointer<QNetworkReply>> inFlight;
+    for (QNetworkReply* reply : network_.findChildren<QNetworkReply*>(Qt::FindDirectChildrenOnly)) inFlight << reply;
+    for (const QPointer<QNetworkReply>& reply : inFlight)
+        if (reply && reply->isRunning()) reply->abort();
 }
 
 QCoro::Task<> APIClient::report(qint64 trackCount, bool synced) {

@@ -48,12 +48,19 @@ public:
     // Tells the service how the cycle went. Never fails; returns once the reply has arrived or
     // the request has failed.
     QCoro::Task<> report(qint64 trackCount, bool synced);
+    // Aborts every request in flight: each fails at once as cancelled, so the operations awaiting
+    // them end now instead of staying suspended for good. For the end of the process.
+    void abortRequests();
 
     // The steps the operations are built from. `url` fails with invalidServer when there is no
     // usable base or reference, and with invalidResponse when the reference resolves to anything
     // but an http(s) URL, so no request ever reads a local file.
     std::optional<QUrl> baseURL() const;
     QUrl url(const QString& reference) const;
+    // The same two rules for a given "serverURL" setting (nullopt when there is none), with no
+    // settings file behind them: what the agent does with any stored address and reference.
+    static std::optional<QUrl> baseURLOf(const std::optional<QString>& serverURL);
+    static QUrl requestURL(const std::optional<QString>& serverURL, const QString& reference);
     QNetworkRequest authenticatedRequest(const QString& path) const;
     // `statusCode` is nullopt when the reply was not an HTTP response.
     static void validate(std::optional<int> statusCode, const QByteArray& body);

@@ -85,8 +85,25 @@ QString asStringValue(const QString& text) {
     return value;
 }
 
-QString escapedForXml(QString text) {
-    return text.replace(u'&', QStringLiteral("&amp;")).replace(u'<', QStringLiteral("&lt;"));
+// XML 1.0's Char production: anything else cannot stand in a document, not even as a reference.
+bool isXmlCharacter(char32_t c) {
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
+           (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+QString escapedForXml(const QString& text) {
+    QString escaped;
+    for (const char32_t c : text.toUcs4()) {  // a lone surrogate comes out as U+FFFD
+        if (c == U'&') escaped += QStringLiteral("&amp;");
+        else if (c == U'<') escaped += QStringLiteral("&lt;");
+        // "]]>" is not allowed in text; a '>' elsewhere is plain text.
+        else if (c == U'>' && escaped.endsWith(QStringLiteral("]]"))) escaped += QStringLiteral("&gt;");
+        // A raw carriage return would reach the reader as a line feed.
+        else if (c == U'\r') escaped += QStringLiteral("&#13;");
+        else if (!isXmlCharacter(c)) escaped += QChar(QChar::ReplacementCharacter);
+        else escaped += QChar::fromUcs4(c);
+    }
+    return escaped;
 }
 
 }  // namespace

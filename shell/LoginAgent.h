@@ -25,7 +25,9 @@ void install();
 // executable, or when the folder it would write to is not an absolute path. Never throws.
 void install(const Locations& locations);
 
-// The launch agent that opens the bundle at login, as the exact text of the file.
+// The launch agent that opens the bundle at login, as the exact text of the file. A character of
+// the path that XML cannot hold at all (such as a control character other than tab and line
+// breaks) is written as U+FFFD.
 QString propertyList(const QString& bundlePath);
 // The autostart desktop entry running `execCommand`, which is written into the file as given
 // (see quoteExecArgument).

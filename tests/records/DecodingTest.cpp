@@ -147,6 +147,13 @@ TEST(Decoding, BodiesThatAreNotAJsonObjectFail) {
     }
 }
 
+// A number the JSON reader can't hold is the service's fault like any other, not a crash.
+TEST(Decoding, NumbersTooLargeToReadAreDecodingErrors) {
+    EXPECT_EQ(failureOf(decodeLoginResponse, QByteArray(R"({"token": "t", "profile_id": 1e999})")),
+              kLoginInvalid + "it holds a number too large to read");
+    EXPECT_EQ(failureOf(decodeManifest, QByteArray(R"({"profile": {"id": -1e999}})")).rfind(kManifestInvalid, 0), 0u);
+}
+
 TEST(Decoding, IntegersAreSigned64Bit) {
     struct Case { std::string literal; bool decodes; qint64 value; };
     const std::vector<Case> cases = {

@@ -41,6 +41,17 @@ TEST_F(ClientRules, ReferencesResolveAgainstTheStoredAddress) {
     }
 }
 
+// An address without a host lets a reference resolve to no usable URL; nothing is requested.
+TEST_F(ClientRules, AReferenceThatResolvesToNoValidUrlIsRefused) {
+    settings.setServerURL(QStringLiteral("http:/a"));
+    try {
+        client.url(QStringLiteral("..//b"));
+        FAIL() << "an invalid URL was handed out";
+    } catch (const SpinforgeError& error) {
+        EXPECT_EQ(error.kind(), SpinforgeError::Kind::invalidResponse);
+    }
+}
+
 TEST_F(ClientRules, NoUsableStoredAddressIsInvalidServer) {
     EXPECT_EQ(client.baseURL(), std::nullopt);
     EXPECT_THROW(client.url(QStringLiteral("/api/client/manifest")), SpinforgeError);

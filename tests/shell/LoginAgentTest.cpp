@@ -157,6 +157,10 @@ TEST_F(LoginAgentTest, TheBundlePathIsEscapedForXmlAmpersandFirst) {
         {"/Applications/<&>.app", "/Applications/&lt;&amp;>.app"},
         {"/Applications/Kim's \"Set\" >.app", "/Applications/Kim's \"Set\" >.app"},
         {"/Applications/Zoë.app", "/Applications/Zoë.app"},
+        // A CDATA end is not allowed in text; a lone ">" is.
+        {"/Applications/a]]>b.app", "/Applications/a]]&gt;b.app"},
+        // A carriage return would be read back as a line feed.
+        {"/Applications/a\rb.app", "/Applications/a&#13;b.app"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.bundle);

@@ -1,0 +1,65 @@
+// The service's replies, decoded from any bytes: each either decodes or fails with DecodingError
+// (nothing else may escape), and a manifest that decodes holds no profile folder, display name or
+// track path that would leave its folder on disk.
+#include "fuzz/FuzzSupport.h"
+#include "records/Decoding.h"
+
+#include <filesystem>
+
+using namespace spinforge;
+using spinforge::fuzz::shown;
+using spinforge::fuzz::violated;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Stand-ins for where the names end up: the account's folder on a drive, below it the tracks;
+// the playlist at the drive's root.
+const fs::path kDriveRoot = "/media/kim/DJ USB";
+const fs::path kMusicFolder = kDriveRoot / "DJ-Music";
+
+// Judged by the standard library's lexical path rules, not by PathSafety's own, so that a
+// mistake in those rules cannot hide itself here.
+bool staysStrictlyBelow(const fs::path& folder, const QString& relative) {
+    if (relative.contains(QChar(u'\0'))) return false;  // the system would cut the name there
+    const fs::path joined = (folder / relative.toStdString()).lexically_normal();
+    const fs::path inside = joined.lexically_relative(folder);
+    return !inside.empty() && inside != "." && *inside.begin() != "..";
+}
+
+// The playlist's name must be a file right in the drive's root.
+bool isOneNameInTheRoot(const QString& displayName) {
+    if (displayName.contains(QChar(u'\0'))) return false;
+    const QString fileName = QStringLiteral("Spinforge \u2014 ") + displayName + QStringLiteral(".m3u8");
+    const fs::path joined = (kDriveRoot / fileName.toStdString()).lexically_normal();
+    return joined.parent_path() == kDriveRoot && joined.filename() == fileName.toStdString();
+}
+
+void checkManifest(const Manifest& manifest) {
+    const Profile& profile = manifest.profile;
+    if (!staysStrictlyBelow(kMusicFolder, profile.folder))
+        violated("a decoded profile folder stays below DJ-Music/", shown(profile.folder));
+    if (!isOneNameInTheRoot(profile.displayName))
+        violated("a decoded display name makes one file name in the drive's root", shown(profile.displayName));
+    const fs::path accountFolder = kMusicFolder / profile.folder.toStdString();
+    for (const Track& track : manifest.tracks) {
+        if (!staysStrictlyBelow(accountFolder, track.relativePath))
+            violated("a decoded track path stays below the account's folder", shown(track.relativePath));
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const QByteArray body = spinforge::fuzz::bytesOf(data, size);
+    try {
+        checkManifest(decodeManifest(body));
+    } catch (const DecodingError&) {
+    }
+    try {
+        decodeLoginResponse(body);
+    } catch (const DecodingError&) {
+    }
+    return 0;
+}
