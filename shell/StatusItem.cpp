@@ -9,6 +9,7 @@
 #include <QDBusMessage>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
+#include <QEvent>
 #include <QMenu>
 #include <QSystemTrayIcon>
 
@@ -31,7 +32,7 @@ QIcon trayIconFor(const QString& symbol) {
 }  // namespace
 
 StatusItem::StatusItem(QAction& statusLine, QDBusConnection bus)
-    : bus_(std::move(bus)), window_(std::make_unique<StatusWindow>(statusLine)) {
+    : bus_(std::move(bus)), trayMenu_(std::make_unique<QMenu>()), window_(std::make_unique<StatusWindow>(statusLine)) {
     watcher_ = new QDBusServiceWatcher(watcherService, bus_, QDBusServiceWatcher::WatchForOwnerChange, this);
     // A watcher that takes over from another knows nothing of our icon: it must be told again.
     connect(watcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
@@ -45,15 +46,36 @@ StatusItem::StatusItem(QAction& statusLine, QDBusConnection bus)
     trayHostChanged();
 }
 
-StatusItem::~StatusItem() = default;
+StatusItem::~StatusItem() {
+    // The menu outlives this item's own members; its last events must not reach them.
+    if (menu_) menu_->removeEventFilter(this);
+}
 
 void StatusItem::setMenu(std::unique_ptr<QMenu> menu) {
     std::unique_ptr<QMenu> previous = std::exchange(menu_, std::move(menu));
-    if (tray_) tray_->setContextMenu(menu_.get());
+    if (previous) previous->removeEventFilter(this);
+    // Commands added to or taken from the menu later show up in the tray too.
+    if (menu_) menu_->installEventFilter(this);
+    showMenuInTray();
     window_->setMenu(menu_.get());
     // Only now that nothing shows it, and later still: the command that asked for the new menu
     // may be one of the old menu's own, still on its way out of it.
     if (previous) previous.release()->deleteLater();
+}
+
+bool StatusItem::eventFilter(QObject* watched, QEvent* event) {
+    // Qt takes an action out of the widget's list before it sends ActionRemoved, so the tray's
+    // menu is rebuilt from the menu as it now is.
+    const bool commandsChanged = event->type() == QEvent::ActionAdded || event->type() == QEvent::ActionRemoved;
+    if (commandsChanged && menu_ && watched == menu_.get()) showMenuInTray();
+    return QObject::eventFilter(watched, event);
+}
+
+void StatusItem::showMenuInTray() {
+    trayMenu_->clear();
+    if (menu_) trayMenu_->addActions(menu_->actions());
+    // Without a menu the tray exports none, rather than an empty one; once set, it stays.
+    if (tray_ && menu_ && !tray_->contextMenu()) tray_->setContextMenu(trayMenu_.get());
 }
 
 void StatusItem::setImage(const QString& symbol, const QString& description) {
@@ -126,7 +148,7 @@ void StatusItem::showInWindow() {
 void StatusItem::createTrayIcon() {
     tray_ = std::make_unique<QSystemTrayIcon>(trayIconFor(symbol_));
     tray_->setToolTip(description_);
-    tray_->setContextMenu(menu_.get());
+    if (menu_) tray_->setContextMenu(trayMenu_.get());
     // Some hosts send only Activate, whatever the button: the menu is the whole interface, so a
     // plain click opens it as well.
     connect(tray_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {

@@ -31,9 +31,9 @@ public:
     StatusItem(const StatusItem&) = delete;
     StatusItem& operator=(const StatusItem&) = delete;
 
-    // Makes `menu` the tray icon's menu and the source of the window's buttons, replacing the
-    // previous menu, which is deleted once control returns to the event loop (with the actions it
-    // owns; actions it only shows stay the caller's).
+    // Makes the commands of `menu` those under the tray icon and the window's buttons, replacing
+    // the previous menu, which is deleted once control returns to the event loop (with the actions
+    // it owns; actions it only shows stay the caller's).
     void setMenu(std::unique_ptr<QMenu> menu);
     QMenu* menu() const { return menu_.get(); }
 
@@ -56,11 +56,15 @@ signals:
     // The icon moved into a tray, or back out of it to the window.
     void placementChanged();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private slots:
     // The watcher's host came or went.
     void trayHostChanged();
 
 private:
+    void showMenuInTray();
     bool trayHostRunning() const;
     void followTrayHost(bool registerAgain);
     void showInTray();
@@ -69,6 +73,10 @@ private:
 
     QDBusConnection bus_;
     std::unique_ptr<QMenu> menu_;
+    // The tray's own menu, showing the commands of menu_. It is never replaced: Qt's D-Bus tray
+    // deletes its menu adaptor whenever the tray's menu changes, while a panel's call may already
+    // be on its way to that adaptor. Declared before tray_, so that it outlives the icon.
+    std::unique_ptr<QMenu> trayMenu_;
     std::unique_ptr<QSystemTrayIcon> tray_;
     std::unique_ptr<StatusWindow> window_;
     QDBusServiceWatcher* watcher_ = nullptr;  // a child

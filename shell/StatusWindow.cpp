@@ -108,9 +108,10 @@ void StatusWindow::changeEvent(QEvent* event) {
 
 bool StatusWindow::eventFilter(QObject* watched, QEvent* event) {
     // Qt takes an action out of the widget's list before it sends ActionRemoved, so the rebuild
-    // sees the menu as it now is.
-    if (watched == menu_ && (event->type() == QEvent::ActionAdded || event->type() == QEvent::ActionRemoved))
-        rebuildButtons();
+    // sees the menu as it now is. A menu being destroyed still sends events from its QWidget
+    // part, when it is no longer a QMenu: menu_ may be looked at only while it still is one.
+    const bool commandsChanged = event->type() == QEvent::ActionAdded || event->type() == QEvent::ActionRemoved;
+    if (commandsChanged && qobject_cast<QMenu*>(watched) && watched == menu_) rebuildButtons();
     return QWidget::eventFilter(watched, event);
 }
 

@@ -107,6 +107,7 @@ QString toolTipTitle(const QString& service) {
     toolTip >> iconName;
     readPixmaps(toolTip, 0);  // read past the tooltip's own icon
     toolTip >> title;
+    toolTip.endStructure();  // each begin holds the reply until its end
     return title;
 }
 
@@ -133,11 +134,14 @@ QList<ExportedEntry> exportedMenu(const QString& service) {
         ExportedEntry entry;
         item.beginStructure();
         item >> entry.id >> properties;
+        item.endStructure();
         entry.label = properties.value(QStringLiteral("type")) == QStringLiteral("separator")
                           ? QStringLiteral("-")
                           : properties.value(QStringLiteral("label")).toString();
         entries << entry;
     }
+    root.endArray();
+    root.endStructure();
     return entries;
 }
 
