@@ -31,7 +31,14 @@ void SyncEngine::start() {
     if (Keychain::load(seams_.keyring)) sync(QStringLiteral("launch"));
 }
 
+void SyncEngine::stop() {
+    stopping_ = true;
+    QObject::disconnect(mountSubscription_);
+    api_.abortRequests();
+}
+
 void SyncEngine::setState(const State& state) {
+    if (stopping_) return;
     state_ = state;
     if (onStateChange) onStateChange(state_);
 }
@@ -40,7 +47,7 @@ QCoro::Task<> SyncEngine::sync(QString reason) {
     Q_UNUSED(reason);
     // Test and set with no suspension in between: on the one main thread no second cycle can
     // slip in, and a request that arrives while a cycle runs is dropped, not queued.
-    if (running_) co_return;
+    if (running_ || stopping_) co_return;
     if (!Keychain::load(seams_.keyring)) co_return;
     running_ = true;
     setState(State::working(QStringLiteral("Checking cloud library\u2026")));

@@ -69,6 +69,11 @@ public:
     // Runs one whole cycle, or returns at once when one is running or no token is stored.
     // `reason` names the trigger and changes nothing. Never throws.
     QCoro::Task<> sync(QString reason);
+    // For the end of the process, while the engine's owner is still whole: aborts every request
+    // in flight, so that a cycle, sign-in or registration awaiting one unwinds now (its staged
+    // download removed, its memory freed) instead of staying suspended for good. From then on no
+    // cycle starts, and no state or notification is published.
+    void stop();
     // The local library folder, asked afresh at each use; empty when the user has no data folder.
     QString cacheRoot() const;
     // Mount points of writable, non-hidden volumes where removable drives get mounted, in the
@@ -122,6 +127,7 @@ public:
 private:
     State state_;
     bool running_ = false;  // from a cycle's entry checks to its end
+    bool stopping_ = false;  // from stop() on, for good
     std::optional<Manifest> lastManifest_;
     FileOperations& fileManager_;
 

@@ -55,7 +55,13 @@ AppDelegate::AppDelegate(ShellSeams seams)
     if (!seams_.openURL) seams_.openURL = [](const QUrl& url) { QDesktopServices::openUrl(url); };
 }
 
-AppDelegate::~AppDelegate() { engine_.onStateChange = nullptr; }
+AppDelegate::~AppDelegate() {
+    engine_.onStateChange = nullptr;
+    // A sync, sign-in or registration still awaiting the service ends here, while this delegate
+    // is whole; the tasks waiting on it see quitting_ and show nothing.
+    quitting_ = true;
+    engine_.stop();
+}
 
 void AppDelegate::applicationDidFinishLaunching() {
     buildApplicationMenu();

@@ -88,6 +88,7 @@ private:
     // Set once at construction, or at launch.
     ShellSeams seams_;
     std::unique_ptr<QMenuBar> applicationMenu_;
+    bool quitting_ = false;  // set on the way out: no more alerts
 };
 
 }  // namespace spinforge

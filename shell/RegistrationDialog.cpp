@@ -50,9 +50,10 @@ QCoro::Task<> AppDelegate::registerVolume(QString volume) {
     try {
         co_await engine_.registerUSB(volume);
     } catch (const std::exception& error) {
-        showResult(QStringLiteral("Could not register USB"), userDescription(error));
+        if (!quitting_) showResult(QStringLiteral("Could not register USB"), userDescription(error));
         co_return;
     }
+    if (quitting_) co_return;
     showResult(QStringLiteral("USB registered"),
                QStringLiteral("New tracks will sync whenever ") + volumeName(volume) + QStringLiteral(" is connected."));
 }

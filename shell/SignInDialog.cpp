@@ -61,9 +61,10 @@ QCoro::Task<> AppDelegate::signIn(QString server, QString email, QString passwor
     try {
         co_await engine_.login(std::move(server), std::move(email), std::move(password));
     } catch (const std::exception& error) {
-        showResult(QStringLiteral("Connection failed"), userDescription(error));
+        if (!quitting_) showResult(QStringLiteral("Connection failed"), userDescription(error));
         co_return;
     }
+    if (quitting_) co_return;
     buildMenu();
     showResult(QStringLiteral("Mac connected"),
                QStringLiteral("Spinforge now runs automatically. Connect a USB to finish setup."));

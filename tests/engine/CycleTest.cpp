@@ -175,4 +175,23 @@ TEST_F(Cycle, EveryStateReachesTheListenerEvenWhenItRepeats) {
     EXPECT_EQ(engine().state(), states.last());
 }
 
+// The agent quitting mid-download: the cycle must end there and then, not stay suspended for
+// good holding its staged file, and it ends unseen.
+TEST_F(Cycle, StopEndsACycleMidDownloadQuietlyAndForGood) {
+    serve({{"slow.mp3", std::string(600000, 's')}}, {R"({"endpoint": "download", "bytes_per_second": 100000})"});
+    QCoro::Task<> cycle = engine().sync("test");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return counters()["download"] == 1; }, 10000));
+    const QList<State> publishedBefore = states;
+
+    engine().stop();
+
+    EXPECT_TRUE(cycle.isReady()) << "the cycle still awaits its download";
+    EXPECT_EQ(states, publishedBefore);
+    EXPECT_TRUE(notifier.posted.isEmpty());
+    EXPECT_EQ(QDir(cacheRoot()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    QCoro::Task<> later = engine().sync("after stop");
+    EXPECT_TRUE(later.isReady());
+    EXPECT_EQ(counters()["manifest"], 1) << "a cycle started after stop()";
+}
+
 }  // namespace

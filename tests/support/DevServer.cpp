@@ -1,5 +1,8 @@
 #include "support/DevServer.h"
 
+#include "sanitizers/Findings.h"
+
+#include <gtest/gtest.h>
 #include <httplib.h>
 
 #include <fcntl.h>
@@ -81,6 +84,14 @@ std::optional<int> waitForExit(pid_t pid, Clock::duration timeout) {
     return std::nullopt;
 }
 
+// Under scripts/test-sanitized a memory error, a leak or undefined behaviour in the server ends
+// it with a report on its stderr; the test that ran it fails with that report.
+void failOnSanitizerReport(int exitStatus, const std::string& errors) {
+    if (exitStatus == sanitizerExitStatus || holdsSanitizerReport(errors))
+        ADD_FAILURE() << "spinforge-devserver ended with status " << exitStatus << " and a sanitizer's report:\n"
+                      << errors;
+}
+
 }  // namespace
 
 TempDir::TempDir(const std::string& prefix) {
@@ -160,6 +171,7 @@ int DevServer::stop() {
         status = waitForExit(pid_, kStopTimeout);
     }
     exitStatus_ = status.value_or(-1);
+    failOnSanitizerReport(exitStatus_, stderrText());
     return exitStatus_;
 }
 

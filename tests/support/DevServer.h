@@ -67,7 +67,8 @@ public:
     std::string stderrText() const;
 
     // SIGTERM, and SIGKILL if it has not exited within 5 s. Returns the exit status, or
-    // 128 + signal number when killed. Later calls return the same status.
+    // 128 + signal number when killed. Later calls return the same status. A sanitizer's report
+    // from the server (see sanitizers/Findings.h) fails the running test.
     int stop();
 
     // Writes `bytes` to `path`, creating parent folders. Throws std::runtime_error.

@@ -2,12 +2,15 @@
 // Runs FakeStatusNotifierWatcher (a panel's tray on the session bus) for a test, and reads the
 // items that register with it. Main thread; stops the watcher when destroyed.
 
+#include "sanitizers/Findings.h"
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTest>
+#include <gtest/gtest.h>
 
 namespace testing_support {
 
@@ -34,6 +37,9 @@ public:
             process_.terminate();
             process_.waitForFinished(10000);
         }
+        // Its stderr is the test's: a sanitizer's report is already in the test's output.
+        if (process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == sanitizerExitStatus)
+            ADD_FAILURE() << "the fake tray ended with a sanitizer's report";
         return QTest::qWaitFor([this] { return !ownsName(); }, 10000);
     }
 
