@@ -48,9 +48,9 @@ int main(int argc, char** argv) {
     spinforge::Keychain::save(keyring, QStringLiteral("kill-test-token"));
     FaultyFileOperations files;
     if (args.size() > 5) {
-        const QStringList spec = args[5].split(u':');
-        const std::optional<Op> kind = opNamed(spec.value(0));
-        const int nth = spec.value(1).toInt();
+        const QStringList killAt = args[5].split(u':');
+        const std::optional<Op> kind = opNamed(killAt.value(0));
+        const int nth = killAt.value(1).toInt();
         if (!kind || nth < 1) return 2;
         files.beforeEach = [kind, nth, seen = 0](Op op, const QString&) mutable {
             if (op == *kind && ++seen == nth) ::raise(SIGKILL);

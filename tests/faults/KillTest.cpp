@@ -57,17 +57,17 @@ protected:
         return std::make_unique<DevServer>(options);
     }
 
-    QStringList runnerArguments(int version, const QString& killSpec = {}) const {
+    QStringList runnerArguments(int version, const QString& killAt = {}) const {
         QStringList arguments{QString::fromStdString(servers[version]->baseUrl()), data.path(),
                               scratch.filePath("mountinfo"), scratch.filePath("media") + u'/'};
-        if (!killSpec.isEmpty()) arguments << killSpec;
+        if (!killAt.isEmpty()) arguments << killAt;
         return arguments;
     }
 
     // Runs a cycle to its end; its exit status and what it printed.
-    std::pair<int, QString> runToEnd(int version, const QString& killSpec = {}) {
+    std::pair<int, QString> runToEnd(int version, const QString& killAt = {}) {
         QProcess runner;
-        runner.start(QStringLiteral(SPINFORGE_CYCLE_RUNNER_PATH), runnerArguments(version, killSpec));
+        runner.start(QStringLiteral(SPINFORGE_CYCLE_RUNNER_PATH), runnerArguments(version, killAt));
         runner.waitForFinished(60000);
         const int status = runner.exitStatus() == QProcess::CrashExit ? -1 : runner.exitCode();
         return {status, QString::fromUtf8(runner.readAllStandardOutput()).trimmed()};
