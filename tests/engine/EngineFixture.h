@@ -85,6 +85,21 @@ inline QStringList filesBelow(const QString& folder) {
     return names;
 }
 
+// A mount table in the kernel's format with the computer's own disk and `volumes` mounted as
+// drives: the mount point is the fifth field, with spaces and the like escaped.
+inline QByteArray mountTableListing(const QStringList& volumes) {
+    QByteArray table = "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n";
+    int id = 100;
+    for (const QString& volume : volumes) {
+        QByteArray point = QFile::encodeName(volume);
+        point.replace('\\', "\\134").replace(' ', "\\040").replace('\t', "\\011").replace('\n', "\\012");
+        ++id;
+        table += QByteArray::number(id) + " 22 0:" + QByteArray::number(id) + " / " + point +
+                 " rw,nosuid,nodev,relatime shared:9 - vfat /dev/sdb1 rw,uid=1000\n";
+    }
+    return table;
+}
+
 class EngineFixture : public ::testing::Test {
 protected:
     void TearDown() override { engine_.reset(); }
@@ -173,19 +188,7 @@ protected:
     QStringList mounted;
 
 protected:
-    // The kernel's format: the mount point is the fifth field, with spaces and the like escaped.
-    void writeMountTable() {
-        QByteArray table = "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n";
-        int id = 100;
-        for (const QString& volume : mounted) {
-            QByteArray point = QFile::encodeName(volume);
-            point.replace('\\', "\\134").replace(' ', "\\040").replace('\t', "\\011").replace('\n', "\\012");
-            ++id;
-            table += QByteArray::number(id) + " 22 0:" + QByteArray::number(id) + " / " + point +
-                     " rw,nosuid,nodev,relatime shared:9 - vfat /dev/sdb1 rw,uid=1000\n";
-        }
-        writeBytes(root.filePath("mountinfo"), table);
-    }
+    void writeMountTable() { writeBytes(root.filePath("mountinfo"), mountTableListing(mounted)); }
 
 private:
     std::unique_ptr<spinforge::SyncEngine> engine_;

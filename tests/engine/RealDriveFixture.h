@@ -103,6 +103,28 @@ inline QByteArray noise(qsizetype size, quint32 seed) {
     return bytes;
 }
 
+// Why drives can't be file systems the kernel mounts here, or nullopt when they can. Mounts
+// change the whole machine's table, so another drive where the agent looks rules them out too: a
+// cycle would write to it. `scratch` is a folder to try a mount in.
+inline std::optional<std::string> whyNoKernelDrives(const QString& scratch) {
+    if (::geteuid() != 0) return "needs root to mount drives";
+    QStringList others;
+    for (const QString& point : kernelMountPoints())
+        if (spinforge::MountTable::isCandidate(point, kDrivePrefixes)) others << point;
+    if (!others.isEmpty())
+        return "other drives are mounted where the agent looks, and a cycle would write to them: " +
+               others.join(", ").toStdString();
+    // Root in a container may still be refused every mount.
+    const QByteArray probe = nativePath(scratch + QStringLiteral("/probe"));
+    ::mkdir(probe.constData(), 0755);
+    const bool canMount = ::mount("spinforge-test", probe.constData(), "tmpfs", 0, "size=4k") == 0;
+    const int error = errno;
+    if (canMount) ::umount2(probe.constData(), 0);
+    ::rmdir(probe.constData());
+    if (!canMount) return std::string("this machine refuses mounts even to root: ") + std::strerror(error);
+    return std::nullopt;
+}
+
 // Every file below `folder` with its bytes, hidden ones included.
 inline QMap<QString, QByteArray> contentsOf(const QString& folder) {
     QMap<QString, QByteArray> contents;
@@ -204,26 +226,12 @@ private:
 class RealDriveFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount drives";
-        QStringList others;
-        for (const QString& point : kernelMountPoints())
-            if (spinforge::MountTable::isCandidate(point, kDrivePrefixes)) others << point;
-        if (!others.isEmpty())
-            GTEST_SKIP() << "other drives are mounted where the agent looks, and a cycle would write to them: "
-                         << others.join(", ").toStdString();
+        ASSERT_TRUE(images_.isValid() && library.isValid() && data.isValid());
+        if (const std::optional<std::string> why = whyNoKernelDrives(images_.path())) GTEST_SKIP() << *why;
         ::mkdir("/media", 0755);
         char pattern[] = "/media/spinforge-test-XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr) << std::strerror(errno);
         media_ = QString::fromLocal8Bit(pattern);
-        ASSERT_TRUE(images_.isValid() && library.isValid() && data.isValid());
-        // Root in a container may still be refused every mount.
-        const QByteArray probe = nativePath(media_ + QStringLiteral("/probe"));
-        ASSERT_EQ(::mkdir(probe.constData(), 0755), 0);
-        const bool canMount = ::mount("spinforge-test", probe.constData(), "tmpfs", 0, "size=4k") == 0;
-        const int mountError = errno;
-        if (canMount) ::umount2(probe.constData(), 0);
-        ::rmdir(probe.constData());
-        if (!canMount) GTEST_SKIP() << "this machine refuses mounts even to root: " << std::strerror(mountError);
     }
 
     void TearDown() override {

@@ -103,7 +103,7 @@ TEST_F(DriveFaults, RealFatImage) {
     const FaultCase faultCase{.group = kDrive, .order = 11, .fault = "A real FAT image: the name with ':' and the case-only pair"};
     QFile filesystems("/proc/filesystems");
     const bool kernelHasVfat = filesystems.open(QIODevice::ReadOnly) && filesystems.readAll().contains("\tvfat\n");
-    if (!realDrives()) return skipCase(faultCase, *whyNoKernelDrives());
+    if (!realDrives()) return skipCase(faultCase, *whyFolderDrives());
     if (!kernelHasVfat) return skipCase(faultCase, "this kernel has no vfat driver");
     if (findTool("mkfs.vfat").isEmpty()) return skipCase(faultCase, "mkfs.vfat (dosfstools) is not installed");
     GTEST_FAIL() << "a kernel with vfat: extend this case to mount a FAT image";

@@ -10,22 +10,6 @@ namespace {
 constexpr const char* kPartialSuffix = ".spinforge-partial";
 const QByteArray kOldPlaylist = "#EXTM3U\nDJ-Music/Demo Set/House/a.mp3\nDJ-Music/Demo Set/House/b.mp3\n";
 
-// Why drives can't be real file systems here, or nullopt when they can.
-std::optional<std::string> kernelDrivesUnavailable(const QString& scratch) {
-    if (::geteuid() != 0) return "needs root to mount drives";
-    for (const QString& point : kernelMountPoints())
-        if (spinforge::MountTable::isCandidate(point, kDrivePrefixes))
-            return "another drive is mounted where the agent looks: " + point.toStdString();
-    const QByteArray probe = nativePath(scratch + QStringLiteral("/probe"));
-    ::mkdir(probe.constData(), 0755);
-    const bool canMount = ::mount("spinforge-test", probe.constData(), "tmpfs", 0, "size=4k") == 0;
-    const int error = errno;
-    if (canMount) ::umount2(probe.constData(), 0);
-    ::rmdir(probe.constData());
-    if (!canMount) return std::string("this machine refuses mounts even to root: ") + std::strerror(error);
-    return std::nullopt;
-}
-
 Version versionOf(const QString& path, const QByteArray& current, const QByteArray& old) {
     if (!QFileInfo(path).isFile()) return Version::missing;
     const QByteArray bytes = fileBytes(path);
@@ -38,7 +22,7 @@ Version versionOf(const QString& path, const QByteArray& current, const QByteArr
 
 void FaultMatrix::SetUp() {
     ASSERT_TRUE(library.isValid() && data.isValid() && scratch.isValid() && images_.isValid());
-    whyNoRealDrives_ = kernelDrivesUnavailable(scratch.path());
+    whyNoRealDrives_ = whyNoKernelDrives(scratch.path());
     real_ = !whyNoRealDrives_;
     if (!real_) {
         media_ = scratch.filePath("media");
@@ -121,12 +105,7 @@ RealDrive& FaultMatrix::mountLibraryDisk(const QString& options) {
 }
 
 void FaultMatrix::writeFolderMountTable() {
-    QByteArray table = "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n";
-    int id = 100;
-    for (const QString& point : tableMounts_)
-        table += QByteArray::number(++id) + " 22 0:" + QByteArray::number(id) + " / " + nativePath(point) +
-                 " rw,nosuid,nodev,relatime shared:9 - vfat /dev/sdb1 rw,uid=1000\n";
-    writeBytes(scratch.filePath("mountinfo"), table);
+    writeBytes(scratch.filePath("mountinfo"), mountTableListing(tableMounts_));
 }
 
 void FaultMatrix::takeDriveAway() {

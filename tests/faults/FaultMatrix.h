@@ -56,7 +56,7 @@ protected:
     void skipCase(const FaultCase& faultCase, const std::string& reason);
 
     bool realDrives() const { return real_; }
-    std::optional<std::string> whyNoKernelDrives() const { return whyNoRealDrives_; }
+    std::optional<std::string> whyFolderDrives() const { return whyNoRealDrives_; }
 
     spinforge::SyncEngine& engine();
     // The next engine() is a new one, as after a restart of the agent.

@@ -41,9 +41,7 @@ protected:
         const spinforge::Profile profile{kProfileId, QStringLiteral("DJ Demo"), QStringLiteral("Demo Set")};
         writeBytes(volume + u'/' + spinforge::USBMarker::fileName, spinforge::USBMarker::forProfile(profile).encoded());
         marker = fileBytes(volume + u'/' + spinforge::USBMarker::fileName);
-        writeBytes(scratch.filePath("mountinfo"), "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
-                                                  "101 22 0:101 / " + nativePath(volume) +
-                                                      " rw,nosuid,nodev,relatime shared:9 - vfat /dev/sdb1 rw\n");
+        writeBytes(scratch.filePath("mountinfo"), mountTableListing({volume}));
     }
 
     std::unique_ptr<DevServer> serve(const QMap<QString, QByteArray>& tracks, QTemporaryDir& folder) {

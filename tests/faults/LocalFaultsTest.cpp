@@ -16,7 +16,7 @@ TEST_F(LocalFaults, LibraryDiskFull) {
     const FaultCase faultCase{.group = kLocal, .order = 1, .fault = "The library's disk fills up while b.mp3 downloads",
                               .message = "Could not write ~/.local/share/Spinforge/Library/House/b.mp3: No space left on device"};
     // Downloads are written by the service client, not through the file-operations seam.
-    if (!realDrives()) return skipCase(faultCase, *whyNoKernelDrives());
+    if (!realDrives()) return skipCase(faultCase, *whyFolderDrives());
     RealDrive* disk = nullptr;
     FaultCase full = faultCase;
     full.inject = [&] {
