@@ -1,6 +1,7 @@
 #include "TrackData.h"
 
-#include <openssl/evp.h>
+#include "Digest.h"
+
 
 #include <algorithm>
 #include <cstdio>
@@ -25,19 +26,6 @@ void fillRandom(std::vector<char>& buffer, std::uint64_t& state) {
         z ^= z >> 31;
         std::memcpy(&buffer[i], &z, 8);
     }
-}
-
-std::string hexDigest(const std::vector<char>& bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
-    std::string hex;
-    char pair[3];
-    for (unsigned int i = 0; i < length; ++i) {
-        std::snprintf(pair, sizeof pair, "%02x", digest[i]);
-        hex += pair;
-    }
-    return hex;
 }
 
 std::string trackName(int index) {
@@ -73,7 +61,7 @@ TrackList writeTracks(const std::string& root, int count, std::int64_t size) {
     TrackList tracks;
     for (int i = 0; i < count; ++i) {
         fillRandom(bytes, state);
-        TrackFile track{trackName(i), hexDigest(bytes), size};
+        TrackFile track{trackName(i), sha256Hex(bytes.data(), bytes.size()), size};
         writeFile(root + '/' + track.relativePath, bytes);
         tracks.push_back(track);
     }

@@ -100,6 +100,18 @@ inline QByteArray mountTableListing(const QStringList& volumes) {
     return table;
 }
 
+// Starts the development service on the tracks of `library` with the engine's token issued, and
+// signs `settings` and `keyring` in to it, as a finished sign-in would have.
+inline std::unique_ptr<DevServer> startSignedIn(const QString& library, spinforge::Settings& settings,
+                                                spinforge::Keyring& keyring, DevServerOptions options = {}) {
+    options.tokens = {kToken};
+    options.library = library.toStdString();
+    auto server = std::make_unique<DevServer>(options);
+    settings.setServerURL(QString::fromStdString(server->baseUrl()));
+    spinforge::Keychain::save(keyring, QString::fromLatin1(kToken));
+    return server;
+}
+
 class EngineFixture : public ::testing::Test {
 protected:
     void TearDown() override { engine_.reset(); }
@@ -108,13 +120,9 @@ protected:
     void serve(const LibraryFiles& files, std::vector<std::string> faults = {}, std::vector<std::string> accounts = {}) {
         for (const auto& [path, bytes] : files) DevServer::writeFile(library.filePath(QString::fromStdString(path)).toStdString(), bytes);
         DevServerOptions options;
-        options.tokens = {kToken};
-        options.library = library.path().toStdString();
         options.faults = std::move(faults);
         if (!accounts.empty()) options.accounts = std::move(accounts);
-        server = std::make_unique<DevServer>(options);
-        settings.setServerURL(QString::fromStdString(server->baseUrl()));
-        spinforge::Keychain::save(*keyringInUse, QString::fromLatin1(kToken));
+        server = startSignedIn(library.path(), settings, *keyringInUse, std::move(options));
     }
 
     spinforge::SyncEngine& engine() {

@@ -273,12 +273,7 @@ protected:
     void serve(const QList<QPair<QString, QByteArray>>& tracks) {
         for (const auto& [path, bytes] : tracks) writeBytes(library.filePath(path), bytes);
         served = tracks;
-        DevServerOptions options;
-        options.tokens = {kToken};
-        options.library = library.path().toStdString();
-        server = std::make_unique<DevServer>(options);
-        settings.setServerURL(QString::fromStdString(server->baseUrl()));
-        spinforge::Keychain::save(keyring, QString::fromLatin1(kToken));
+        server = startSignedIn(library.path(), settings, keyring);
     }
 
     // Mount events come from the kernel's table from now on, for an engine made after this.

@@ -1,7 +1,5 @@
 #include "faults/FaultMatrix.h"
 
-#include "credentials/Keychain.h"
-
 #include <algorithm>
 
 namespace testing_support {
@@ -65,12 +63,7 @@ void FaultMatrix::prepare(const LibraryFiles& extraTracks) {
     served.insert(served.end(), extraTracks.begin(), extraTracks.end());
     std::sort(served.begin(), served.end());
     for (const auto& [path, bytes] : served) DevServer::writeFile(library.filePath(QString::fromStdString(path)).toStdString(), bytes);
-    DevServerOptions options;
-    options.tokens = {kToken};
-    options.library = library.path().toStdString();
-    server = std::make_unique<DevServer>(options);
-    settings.setServerURL(QString::fromStdString(server->baseUrl()));
-    spinforge::Keychain::save(keyring, QString::fromLatin1(kToken));
+    server = startSignedIn(library.path(), settings, keyring);
     mountDrive();
     putPreviousState();
 }

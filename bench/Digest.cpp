@@ -9,7 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace bench::soak {
+namespace bench {
 namespace {
 
 struct ContextFree {
@@ -68,4 +68,4 @@ std::optional<std::string> fileSha256Hex(const std::string& path) {
     return finish(context.get());
 }
 
-}  // namespace bench::soak
+}  // namespace bench
