@@ -7,7 +7,10 @@ QString driveFolder(const Profile& profile) {
 }
 
 QString fileName(const Profile& profile) {
-    return QStringLiteral("Spinforge \u2014 ") + profile.displayName + QStringLiteral(".m3u8");
+    // A "/" can't stand in a file name; DIVISION SLASH looks the same and keeps "AC/DC" readable.
+    QString name = profile.displayName;
+    name.replace(u'/', QChar(0x2215));
+    return QStringLiteral("Spinforge \u2014 ") + name + QStringLiteral(".m3u8");
 }
 
 QByteArray text(const Manifest& manifest) {

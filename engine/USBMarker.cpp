@@ -1,6 +1,7 @@
 #include "engine/USBMarker.h"
 
 #include "engine/Playlist.h"
+#include "records/Json.h"
 
 #include <nlohmann/json.hpp>
 
@@ -43,7 +44,12 @@ QByteArray USBMarker::encoded() const {
 }
 
 std::optional<USBMarker> USBMarker::decode(const QByteArray& bytes) {
-    const json object = json::parse(bytes.begin(), bytes.end(), nullptr, false);
+    json object;
+    try {
+        object = Json::parse(bytes);
+    } catch (const json::exception&) {
+        return std::nullopt;
+    }
     if (!object.is_object()) return std::nullopt;
     const auto version = integerAt(object, "version");
     const auto profileId = integerAt(object, "profile_id");

@@ -1,5 +1,6 @@
 #include "records/Decoding.h"
 
+#include "records/Json.h"
 #include "records/PathSafety.h"
 
 #include <nlohmann/json.hpp>
@@ -71,7 +72,7 @@ private:
 json parseTopObject(const QByteArray& body, const std::string& document) {
     json root;
     try {
-        root = json::parse(body.begin(), body.end());
+        root = Json::parse(body);
     } catch (const json::parse_error& error) {
         throw DecodingError(document + " is invalid: it is not JSON (error at byte " +
                             std::to_string(error.byte) + ")");
@@ -88,7 +89,7 @@ Profile readProfile(const ObjectReader& in) {
     Profile profile;
     profile.id = in.integer("id");
     profile.folder = in.pathText("folder", &PathSafety::relativePathProblem);
-    profile.displayName = in.pathText("display_name", &PathSafety::fileNameProblem);
+    profile.displayName = in.pathText("display_name", &PathSafety::displayNameProblem);
     return profile;
 }
 

@@ -18,9 +18,8 @@ std::optional<QString> relativePathProblem(const QString& path) {
     return std::nullopt;
 }
 
-std::optional<QString> fileNameProblem(const QString& name) {
+std::optional<QString> displayNameProblem(const QString& name) {
     if (name.contains(QChar(u'\0'))) return QStringLiteral("contains a NUL character");
-    if (name.contains(u'/')) return QStringLiteral("contains a '/'");
     return std::nullopt;
 }
 
@@ -30,10 +29,10 @@ void requireSafeRelativePath(const QString& path) {
             QStringLiteral("Refusing the unsafe path \"%1\": it %2.").arg(path, *problem).toStdString());
 }
 
-void requireSafeFileName(const QString& name) {
-    if (auto problem = fileNameProblem(name))
+void requireSafeDisplayName(const QString& name) {
+    if (auto problem = displayNameProblem(name))
         throw std::invalid_argument(
-            QStringLiteral("Refusing the unsafe file name \"%1\": it %2.").arg(name, *problem).toStdString());
+            QStringLiteral("Refusing the unsafe display name \"%1\": it %2.").arg(name, *problem).toStdString());
 }
 
 }  // namespace spinforge::PathSafety

@@ -12,13 +12,14 @@ namespace spinforge::PathSafety {
 // empty, "." or ".." component and no NUL byte.
 std::optional<QString> relativePathProblem(const QString& path);
 
-// Why `name` cannot be part of one file name (it contains '/' or NUL), or nullopt.
-std::optional<QString> fileNameProblem(const QString& name);
+// Why a profile's display name cannot name the playlist (it contains NUL), or nullopt. A "/" is
+// fine: the playlist's name writes it as U+2215.
+std::optional<QString> displayNameProblem(const QString& name);
 
 // For the point of use: throws std::invalid_argument naming `path` when it is not safe, so no
 // caller can reach the file system with a name that escapes its folder.
 void requireSafeRelativePath(const QString& path);
-// The same for a name that becomes part of one file name.
-void requireSafeFileName(const QString& name);
+// The same for a display name.
+void requireSafeDisplayName(const QString& name);
 
 }  // namespace spinforge::PathSafety
