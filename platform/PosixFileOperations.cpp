@@ -1,10 +1,8 @@
 #include "platform/PosixFileOperations.h"
 
-#include "platform/FileError.h"
-#include "platform/StagedFile.h"
+#include "platform/FilePlace.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -15,7 +13,7 @@
 namespace spinforge {
 namespace {
 
-QByteArray native(const QString& path) { return QFile::encodeName(path); }
+const QByteArray kStagingSuffix = ".spinforge-partial";
 
 // Closes a descriptor on every way out.
 class Descriptor {
@@ -54,83 +52,143 @@ int copyContent(int from, int to) {
     }
 }
 
-int flushFolderOf(const QString& path) {
-    Descriptor folder(::open(native(QFileInfo(path).absolutePath()).constData(),
-                             O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.get() < 0) return errno;
-    // Some file systems can't flush a folder; the rename is then as durable as they allow.
-    if (::fsync(folder.get()) != 0 && errno != EINVAL && errno != ENOTSUP) return errno;
+int writeWhole(int fd, const QByteArray& bytes) {
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        done += n;
+    }
     return 0;
+}
+
+// Some file systems can't flush a folder; a rename is then as durable as they allow.
+int flushFolder(int folder) {
+    if (::fsync(folder) != 0 && errno != EINVAL && errno != ENOTSUP) return errno;
+    return 0;
+}
+
+// On a drive nothing is written through a link: a link where the file would go is refused.
+int refuseLink(const FilePlace& place) {
+    return place.onDrive() && place.isLink() ? ELOOP : 0;
+}
+
+// Writes `bytes` to a new file `name` in `folder`, flushed; removed again when anything fails.
+int writeNewFile(int folder, const char* name, const QByteArray& bytes) {
+    Descriptor file(::openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (file.get() < 0) return errno;
+    int error = writeWhole(file.get(), bytes);
+    if (error == 0 && ::fsync(file.get()) != 0) error = errno;
+    if (error == 0) error = file.close();
+    if (error != 0) ::unlinkat(folder, name, 0);
+    return error;
 }
 
 }  // namespace
 
 std::optional<qint64> PosixFileOperations::fileSize(const QString& path) {
     struct stat status {};
-    if (::stat(native(path).constData(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+    if (!FilePlace(path).status(status) || !S_ISREG(status.st_mode)) return std::nullopt;
     return qint64(status.st_size);
 }
 
 int PosixFileOperations::openForReading(const QString& path) {
-    return ::open(native(path).constData(), O_RDONLY | O_CLOEXEC);
+    const FilePlace place(path);
+    if (!place.isOpen()) return errno = place.error(), -1;
+    return ::openat(place.folder(), place.name(), O_RDONLY | O_CLOEXEC | (place.onDrive() ? O_NOFOLLOW : 0));
 }
 
-std::optional<QByteArray> PosixFileOperations::readAll(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-    QByteArray content = file.readAll();
-    if (file.error() != QFileDevice::NoError) return std::nullopt;
-    return content;
-}
-
-bool PosixFileOperations::isWritable(const QString& path) {
-    return ::access(native(path).constData(), W_OK) == 0;
-}
-
-bool PosixFileOperations::isSameFile(const QString& first, const QString& second) {
-    struct stat one {}, other {};
-    return ::stat(native(first).constData(), &one) == 0 && ::stat(native(second).constData(), &other) == 0 &&
-           one.st_dev == other.st_dev && one.st_ino == other.st_ino;
-}
-
-int PosixFileOperations::createFolders(const QString& folder) {
-    try {
-        spinforge::createFolders(folder);
-        return 0;
-    } catch (const FileError& error) {
-        return error.errnum();
+std::optional<QByteArray> PosixFileOperations::readFile(const QString& path, qint64 maxBytes) {
+    const FilePlace place(path);
+    if (!place.isOpen()) return std::nullopt;
+    // Non-blocking, so that a FIFO put where the file should be can't stall the agent.
+    Descriptor file(::openat(place.folder(), place.name(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+    struct stat status {};
+    if (file.get() < 0 || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size > maxBytes)
+        return std::nullopt;
+    // The kernel's own tables report no size: the reading decides.
+    QByteArray content;
+    char block[64 * 1024];
+    for (;;) {
+        const ssize_t n = ::read(file.get(), block, sizeof block);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return std::nullopt;
+        if (n == 0) return content;
+        content.append(block, n);
+        if (content.size() > maxBytes) return std::nullopt;
     }
 }
 
+bool PosixFileOperations::isWritable(const QString& path) {
+    const FilePlace place(path);
+    return place.isOpen() && !refuseLink(place) && ::faccessat(place.folder(), place.name(), W_OK, 0) == 0;
+}
+
+bool PosixFileOperations::isLink(const QString& path) {
+    return FilePlace(path).isLink();
+}
+
+bool PosixFileOperations::isSameFile(const QString& first, const QString& second) {
+    const FilePlace one(first), other(second);
+    struct stat oneStatus {}, otherStatus {};
+    if (!one.status(oneStatus) || !other.status(otherStatus) || oneStatus.st_dev != otherStatus.st_dev) return false;
+    if (oneStatus.st_ino == otherStatus.st_ino) return true;
+    // Some drivers (exFAT through FUSE) number a file anew for each spelling of its name. The second
+    // name then leads to a file although its folder lists no such entry: the drive matched it to
+    // another spelling, which for names that differ only in case is the first file.
+    return QString::fromUtf8(one.name()).toCaseFolded() == QString::fromUtf8(other.name()).toCaseFolded() &&
+           !other.isListed();
+}
+
+int PosixFileOperations::createFolders(const QString& folder) {
+    return createFolderPath(folder);
+}
+
 int PosixFileOperations::remove(const QString& path) {
-    return ::unlink(native(path).constData()) == 0 ? 0 : errno;
+    const FilePlace place(path);
+    if (!place.isOpen()) return place.error();
+    return ::unlinkat(place.folder(), place.name(), 0) == 0 ? 0 : errno;
 }
 
 int PosixFileOperations::copy(const QString& source, const QString& target) {
-    Descriptor from(::open(native(source).constData(), O_RDONLY | O_CLOEXEC));
-    if (from.get() < 0) return errno;
-    Descriptor to(::open(native(target).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-    if (to.get() < 0) return errno;
-    int error = copyContent(from.get(), to.get());
+    const FilePlace from(source), to(target);
+    if (!from.isOpen()) return from.error();
+    if (!to.isOpen()) return to.error();
+    Descriptor input(::openat(from.folder(), from.name(), O_RDONLY | O_CLOEXEC | (from.onDrive() ? O_NOFOLLOW : 0)));
+    if (input.get() < 0) return errno;
+    // O_EXCL: never into an existing file, nor through a link.
+    Descriptor output(::openat(to.folder(), to.name(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (output.get() < 0) return errno;
+    int error = copyContent(input.get(), output.get());
     // The copy reaches the device before anyone may rename it into place.
-    if (error == 0 && ::fsync(to.get()) != 0) error = errno;
-    if (error == 0) error = to.close();
-    if (error != 0) ::unlink(native(target).constData());
+    if (error == 0 && ::fsync(output.get()) != 0) error = errno;
+    if (error == 0) error = output.close();
+    if (error != 0) ::unlinkat(to.folder(), to.name(), 0);
     return error;
 }
 
 int PosixFileOperations::move(const QString& source, const QString& target) {
-    if (::rename(native(source).constData(), native(target).constData()) != 0) return errno;
-    return flushFolderOf(target);
+    const FilePlace from(source), to(target);
+    if (!from.isOpen()) return from.error();
+    if (!to.isOpen()) return to.error();
+    if (const int error = refuseLink(to)) return error;
+    if (::renameat(from.folder(), from.name(), to.folder(), to.name()) != 0) return errno;
+    return flushFolder(to.folder());
 }
 
 int PosixFileOperations::writeAtomically(const QString& target, const QByteArray& bytes) {
-    try {
-        StagedFile::writeAtomically(target, bytes);
-        return 0;
-    } catch (const FileError& error) {
-        return error.errnum();
+    const FilePlace place(target);
+    if (!place.isOpen()) return place.error();
+    if (const int error = refuseLink(place)) return error;
+    const QByteArray staging = QByteArray(place.name()) + kStagingSuffix;
+    ::unlinkat(place.folder(), staging.constData(), 0);  // left by an interrupted write, if any
+    if (const int error = writeNewFile(place.folder(), staging.constData(), bytes)) return error;
+    if (::renameat(place.folder(), staging.constData(), place.folder(), place.name()) != 0) {
+        const int error = errno;
+        ::unlinkat(place.folder(), staging.constData(), 0);
+        return error;
     }
+    return flushFolder(place.folder());
 }
 
 }  // namespace spinforge

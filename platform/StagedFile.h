@@ -1,9 +1,8 @@
 #pragma once
-// A file written beside its final path and moved over it only once it is complete and flushed to
-// the device, so that neither a reader nor a drive pulled out mid-write ever finds half a file
-// under the final name. Until committed the file has no name where the kernel allows it
-// (O_TMPFILE), so a killed process leaves nothing behind; elsewhere (FAT) it is a hidden
-// temporary file that the destructor removes.
+// A download's file, written under the staging name its caller chose (the library's
+// "<track>.spinforge-partial") and flushed to the device at commit. Whatever was at that name is
+// removed first, so an interrupted earlier download never mixes in; until committed the file is
+// removed again whenever its writer lets go of it, so a failed download leaves nothing behind.
 // Not thread-safe; one owner. Every failure throws FileError naming the file.
 
 #include <QByteArray>
@@ -13,8 +12,8 @@ namespace spinforge {
 
 class StagedFile {
 public:
-    // Opens the staging file in `target`'s folder, which must exist.
-    explicit StagedFile(const QString& target);
+    // Creates the file at `path`, whose folder must exist.
+    explicit StagedFile(const QString& path);
     ~StagedFile();
     StagedFile(const StagedFile&) = delete;
     StagedFile& operator=(const StagedFile&) = delete;
@@ -23,19 +22,13 @@ public:
     void write(const QByteArray& bytes) { write(bytes.constData(), bytes.size()); }
     qint64 bytesWritten() const { return written_; }
 
-    // Flushes the file to the device, moves it over the target, and flushes the folder.
+    // Flushes the file to the device and keeps it.
     void commit();
 
-    // The whole-file write for small files (marker, playlist, autostart entry).
-    static void writeAtomically(const QString& target, const QByteArray& bytes);
-
 private:
-    QString nameForLink() const;
     void startWriteBack();
 
-    QString target_;
-    QString folder_;
-    QString tempPath_;  // empty while the file has no name
+    QString path_;
     int fd_ = -1;
     qint64 written_ = 0;
     qint64 writeBackFrom_ = 0;  // bytes before this are already on their way to the device

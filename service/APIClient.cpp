@@ -132,7 +132,12 @@ QCoro::Task<Manifest> APIClient::manifest() {
 QCoro::Task<> APIClient::download(QString path, QString destination) {
     QNetworkRequest request = authenticatedRequest(path);
     createFolders(QFileInfo(destination).absolutePath());
-    StagedFile staged(destination);
+    // Made once the service has answered with the body: a refusal leaves `destination` as it was.
+    std::optional<StagedFile> staged;
+    const auto stagedFile = [&]() -> StagedFile& {
+        if (!staged) staged.emplace(destination);
+        return *staged;
+    };
 
     ReplyPtr reply(network_.get(request));
     reply->setReadBufferSize(kReadBlockSize);
@@ -151,7 +156,7 @@ QCoro::Task<> APIClient::download(QString path, QString destination) {
             while (reply->bytesAvailable() > 0) {
                 const qint64 count = reply->read(block.data(), kReadBlockSize);
                 if (count <= 0) break;
-                staged.write(block.constData(), count);
+                stagedFile().write(block.constData(), count);
             }
         } catch (const FileError&) {
             writeFailure = std::current_exception();
@@ -168,10 +173,11 @@ QCoro::Task<> APIClient::download(QString path, QString destination) {
         const QVariant expected = reply->header(QNetworkRequest::ContentLengthHeader);
         const QByteArray encoding = reply->rawHeader("Content-Encoding").toLower();
         const bool compressed = !encoding.isEmpty() && encoding != "identity";
-        if (expected.isValid() && !compressed && expected.toLongLong() != staged.bytesWritten())
+        const qint64 arrived = staged ? staged->bytesWritten() : 0;
+        if (expected.isValid() && !compressed && expected.toLongLong() != arrived)
             throw TransportError(QStringLiteral("The download from %1 ended early: %2 of %3 bytes arrived")
                                      .arg(ReplyErrors::serverName(request.url()))
-                                     .arg(staged.bytesWritten())
+                                     .arg(arrived)
                                      .arg(expected.toLongLong()));
     };
     if (reply->error() == QNetworkReply::RemoteHostClosedError && ReplyErrors::statusCode(*reply) == 200) {
@@ -182,7 +188,7 @@ QCoro::Task<> APIClient::download(QString path, QString destination) {
     drain();
     validate(ReplyErrors::statusCode(*reply), {});
     requireWholeBody();
-    staged.commit();
+    stagedFile().commit();  // an empty body still makes its (empty) file
 }
 
 void APIClient::abortRequests() {

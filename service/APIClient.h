@@ -41,9 +41,9 @@ public:
     // in. The caller stores the returned token.
     QCoro::Task<LoginResponse> login(QString server, QString email, QString password);
     QCoro::Task<Manifest> manifest();
-    // Streams the body of a 2xx reply into a staging file beside `destination` and moves it over
-    // `destination` only once complete and flushed; on any failure `destination` is untouched and
-    // the staging file is gone. An error reply's body is never read.
+    // Streams the body of a 2xx reply into `destination` (the caller's staging name, replacing what
+    // is there) and flushes it. A refusal leaves `destination` untouched; a transfer that fails
+    // once the body has begun leaves nothing there. An error reply's body is never read.
     QCoro::Task<> download(QString path, QString destination);
     // Tells the service how the cycle went. Never fails; returns once the reply has arrived or
     // the request has failed.

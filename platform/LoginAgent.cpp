@@ -1,7 +1,6 @@
-#include "shell/LoginAgent.h"
+#include "platform/LoginAgent.h"
 
-#include "platform/FileError.h"
-#include "platform/StagedFile.h"
+#include "platform/PosixFileOperations.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -12,25 +11,11 @@
 namespace spinforge::LoginAgent {
 namespace {
 
-const QString kPropertyListName = QStringLiteral("com.spinforge.mac.plist");
 const QString kAutostartName = QStringLiteral("com.spinforge.mac.desktop");
 
 // Characters that the Exec command line would take as a separator, a quote or a shell
 // expansion: an argument holding any of them is quoted.
 const QString kReservedInExec = QStringLiteral(" \t\n\"'\\><~|&;$*?#`()");
-
-// An .app bundle keeps its program in Bundle.app/Contents/MacOS/Program.
-QString bundleOf(const QString& executable) {
-    QString path = QDir::cleanPath(executable);
-    for (int level = 0; level < 3; ++level) {
-        const qsizetype slash = path.lastIndexOf(u'/');
-        if (slash < 0) return {};
-        path.truncate(slash);
-    }
-    return path;
-}
-
-bool isAppBundle(const QString& path) { return !path.isEmpty() && QFileInfo(path).suffix() == u"app"; }
 
 // The AppImage when there is one: the executable is then inside its temporary mount, which is
 // gone once the program exits.
@@ -43,11 +28,8 @@ QString programToStart(const Locations& locations) {
 // succeeded all the same, so nothing is reported.
 void writeQuietly(const QString& folder, const QString& name, const QString& text) {
     if (!QDir::isAbsolutePath(folder)) return;
-    try {
-        createFolders(folder);
-        StagedFile::writeAtomically(folder + u'/' + name, text.toUtf8());
-    } catch (const FileError&) {
-    }
+    PosixFileOperations files;
+    if (files.createFolders(folder) == 0) files.writeAtomically(folder + u'/' + name, text.toUtf8());
 }
 
 bool needsQuoting(const QString& argument) {
@@ -85,36 +67,14 @@ QString asStringValue(const QString& text) {
     return value;
 }
 
-// XML 1.0's Char production: anything else cannot stand in a document, not even as a reference.
-bool isXmlCharacter(char32_t c) {
-    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
-           (c >= 0x10000 && c <= 0x10FFFF);
-}
-
-QString escapedForXml(const QString& text) {
-    QString escaped;
-    for (const char32_t c : text.toUcs4()) {  // a lone surrogate comes out as U+FFFD
-        if (c == U'&') escaped += QStringLiteral("&amp;");
-        else if (c == U'<') escaped += QStringLiteral("&lt;");
-        // "]]>" is not allowed in text; a '>' elsewhere is plain text.
-        else if (c == U'>' && escaped.endsWith(QStringLiteral("]]"))) escaped += QStringLiteral("&gt;");
-        // A raw carriage return would reach the reader as a line feed.
-        else if (c == U'\r') escaped += QStringLiteral("&#13;");
-        else if (!isXmlCharacter(c)) escaped += QChar(QChar::ReplacementCharacter);
-        else escaped += QChar::fromUcs4(c);
-    }
-    return escaped;
-}
-
 }  // namespace
 
 Locations currentLocations() {
     Locations locations;
     if (QCoreApplication::instance()) locations.executable = QCoreApplication::applicationFilePath();
-    locations.home = QDir::homePath();
     // Relative values are invalid by the XDG rules and are ignored.
     const QString xdgConfig = qEnvironmentVariable("XDG_CONFIG_HOME");
-    locations.configHome = QDir::isAbsolutePath(xdgConfig) ? xdgConfig : locations.home + QStringLiteral("/.config");
+    locations.configHome = QDir::isAbsolutePath(xdgConfig) ? xdgConfig : QDir::homePath() + QStringLiteral("/.config");
     locations.appImage = qEnvironmentVariable("APPIMAGE");
     return locations;
 }
@@ -123,29 +83,8 @@ void install() { install(currentLocations()); }
 
 void install(const Locations& locations) {
     if (locations.executable.isEmpty()) return;
-    const QString bundle = bundleOf(locations.executable);
-    if (isAppBundle(bundle)) {
-        writeQuietly(locations.home + QStringLiteral("/Library/LaunchAgents"), kPropertyListName, propertyList(bundle));
-        return;
-    }
     writeQuietly(locations.configHome + QStringLiteral("/autostart"), kAutostartName,
                  autostartEntry(quoteExecArgument(programToStart(locations))));
-}
-
-QString propertyList(const QString& bundlePath) {
-    return QStringLiteral(
-               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-               "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-               "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-               "<plist version=\"1.0\"><dict>\n"
-               "  <key>Label</key><string>com.spinforge.mac</string>\n"
-               "  <key>ProgramArguments</key><array><string>/usr/bin/open</string><string>") +
-           escapedForXml(bundlePath) +
-           QStringLiteral(
-               "</string></array>\n"
-               "  <key>RunAtLoad</key><true/>\n"
-               "  <key>ProcessType</key><string>Interactive</string>\n"
-               "</dict></plist>");
 }
 
 QString autostartEntry(const QString& execCommand) {

@@ -1,8 +1,7 @@
 #pragma once
 // Makes the agent start at every login of the user: an autostart entry in the user's XDG config
-// folder, or a launch agent property list when the program runs from an .app bundle. Installed
-// after every sign-in, replacing what is there; every failure is ignored, because the agent
-// works without it and the user can still start it by hand.
+// folder. Installed after every sign-in, replacing what is there; every failure is ignored,
+// because the agent works without it and the user can still start it by hand.
 
 #include <QString>
 
@@ -10,7 +9,6 @@ namespace spinforge::LoginAgent {
 
 struct Locations {
     QString executable;  // the running program's file; empty when not known
-    QString home;        // the user's home folder
     QString configHome;  // the user's XDG config folder
     QString appImage;    // the AppImage the program was started from, or empty
 };
@@ -25,10 +23,6 @@ void install();
 // executable, or when the folder it would write to is not an absolute path. Never throws.
 void install(const Locations& locations);
 
-// The launch agent that opens the bundle at login, as the exact text of the file. A character of
-// the path that XML cannot hold at all (such as a control character other than tab and line
-// breaks) is written as U+FFFD.
-QString propertyList(const QString& bundlePath);
 // The autostart desktop entry running `execCommand`, which is written into the file as given
 // (see quoteExecArgument).
 QString autostartEntry(const QString& execCommand);
