@@ -10,8 +10,9 @@
 namespace spinforge {
 namespace {
 
-// A failed download, told with the track it was for: the service's and the network's own texts
-// name only the server, and a write failure names the staging file the user never sees.
+// A failed download, told with the track it was for: the network's own texts name only the
+// server, and a write failure names the staging file the user never sees. The service's own
+// refusals (SpinforgeError) are the system's texts and pass unchanged.
 [[noreturn]] void rethrowNamingTrack(const std::exception& error, const QString& relativePath, const QString& path) {
     QString description = QString::fromUtf8(error.what());
     if (!description.isEmpty()) description[0] = description[0].toLower();
@@ -19,8 +20,6 @@ namespace {
         throw TransportError(QStringLiteral("Could not download %1: %2").arg(relativePath, description));
     if (const auto* failure = dynamic_cast<const FileError*>(&error))
         throw FileError(QStringLiteral("Could not write %1").arg(path), failure->errnum());
-    if (const auto* refusal = dynamic_cast<const SpinforgeError*>(&error); refusal && refusal->kind() == SpinforgeError::Kind::server)
-        throw SpinforgeError::server(QStringLiteral("Could not download %1: %2").arg(relativePath, description));
     throw;
 }
 

@@ -5,16 +5,32 @@
 // left on device".
 
 #include "platform/FileError.h"
+#include "platform/FileOperations.h"
 
 #include <QString>
 
 namespace spinforge::DriveErrors {
 
 // The reason in plain words. FAT drives refuse some names and large files with errno values
-// whose system messages ("Invalid argument", "File too large") would only puzzle.
-QString reason(int errnum);
+// whose system messages ("Invalid argument", "File too large", "No such file or directory")
+// would only puzzle; `name` is the file's name as the DJ knows it.
+QString reason(int errnum, const QString& name = {});
 
 // A FileError whose text is `action` and the reason, e.g. action "Could not copy House/a.mp3 to DJSTICK".
-FileError failure(const QString& action, int errnum);
+FileError failure(const QString& action, int errnum, const QString& name = {});
+
+// A drive being written to: its root as the engine reaches it (a held folder), its name, and what
+// the engine is doing there ("sync", "register").
+struct Drive {
+    FileOperations& files;
+    QString root;
+    QString name;
+    QString task;
+};
+
+// The failure of an operation at `relativePath` below the drive's root. A link met on the way
+// (ELOOP) is named instead of the operation: "Could not sync DJSTICK: DJ-Music is a link, and
+// Spinforge does not write through links on a drive".
+FileError failure(const Drive& drive, const QString& action, const QString& relativePath, int errnum);
 
 }  // namespace spinforge::DriveErrors

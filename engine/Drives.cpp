@@ -3,9 +3,17 @@
 #include "platform/MountTable.h"
 
 namespace spinforge {
+namespace {
+
+// Far more than any machine's mount table; a marker is a few hundred bytes, so anything past
+// this is not one of ours.
+constexpr qint64 kLargestMountTable = 64 << 20;
+constexpr qint64 kLargestMarker = 64 << 10;
+
+}  // namespace
 
 QStringList SyncEngine::mountPoints() {
-    const std::optional<QByteArray> table = fileManager_.readAll(seams_.volumes.mountTable);
+    const std::optional<QByteArray> table = fileManager_.readFile(seams_.volumes.mountTable, kLargestMountTable);
     return table ? MountTable::mountPoints(*table) : QStringList();
 }
 
@@ -22,7 +30,8 @@ QStringList SyncEngine::mountedVolumes() {
 QStringList SyncEngine::registeredVolumes(qint64 profileId) {
     QStringList registered;
     for (const QString& volume : mountedVolumes()) {
-        const std::optional<QByteArray> bytes = fileManager_.readAll(volume + u'/' + USBMarker::fileName);
+        // Read at every cycle from every drive, whoever made it: only a small regular file counts.
+        const std::optional<QByteArray> bytes = fileManager_.readFile(volume + u'/' + USBMarker::fileName, kLargestMarker);
         if (!bytes) continue;
         const std::optional<USBMarker> marker = USBMarker::decode(*bytes);
         if (marker && marker->profileId == profileId) registered.append(volume);

@@ -16,11 +16,12 @@ QCoro::Task<> SyncEngine::registerUSB(QString volume) {
 
     const QString name = MountTable::volumeName(volume);
     // The marker goes onto the drive or nowhere, never into an empty mount folder.
-    const std::unique_ptr<FolderHandle> drive = openMountedDrive(volume, QStringLiteral("Could not register %1").arg(name));
+    const std::unique_ptr<FolderHandle> handle = openMountedDrive(volume, QStringLiteral("Could not register %1").arg(name));
+    const DriveErrors::Drive drive{fileManager_, handle->path(), name, QStringLiteral("register")};
     const QByteArray marker = USBMarker::forProfile(manifest.profile).encoded();
-    if (const int error = fileManager_.writeAtomically(drive->path() + u'/' + USBMarker::fileName, marker))
-        throw DriveErrors::failure(QStringLiteral("Could not write the marker %1 on %2").arg(USBMarker::fileName, name),
-                                   error);
+    if (const int error = fileManager_.writeAtomically(drive.root + u'/' + USBMarker::fileName, marker))
+        throw DriveErrors::failure(drive, QStringLiteral("Could not write the marker %1 on %2").arg(USBMarker::fileName, name),
+                                   USBMarker::fileName, error);
     syncUSB(volume, manifest);
     setState(State::success(QStringLiteral("Registered ") + name));
 }

@@ -29,6 +29,7 @@
 namespace spinforge {
 
 class FolderHandle;
+namespace DriveErrors { struct Drive; }
 
 // What the engine works with, passed in so that tests can stand in for the desktop.
 struct EngineSeams {
@@ -108,13 +109,13 @@ private:
     // at the check is the one the handle holds. Throws a FileError starting with `action`.
     std::unique_ptr<FolderHandle> openMountedDrive(const QString& volume, const QString& action);
     // Puts one track on the drive unless the cache lacks it or the drive has it; true when written.
-    // `root` is the path through the handle held on the drive's root.
-    bool copyTrack(const QString& volume, const QString& root, const QString& driveFolder, const Track& track);
+    // Every path on the drive goes through the handle held on its root (`drive.root`).
+    bool copyTrack(const QString& volume, const DriveErrors::Drive& drive, const QString& driveFolder,
+                   const Track& track);
     // Throws when the manifest has tracks whose paths differ only in letter case and the drive
     // does not tell them apart, as FAT and exFAT drives don't: copying the one would overwrite
     // the other. Checked before anything of the drive is written.
-    void requireDistinctNames(const QString& volume, const QString& root, const QString& driveFolder,
-                              const Manifest& manifest);
+    void requireDistinctNames(const DriveErrors::Drive& drive, const QString& driveFolder, const Manifest& manifest);
 
     // The engine's fields, in the order the rest of the system knows them. Main thread only.
     APIClient api_;

@@ -44,25 +44,27 @@ qint64 SyncEngine::syncUSB(const QString& volume, const Manifest& manifest) {
     const Profile& profile = manifest.profile;
     // Checked again at the point of use: nothing from the service may leave the drive folder.
     PathSafety::requireSafeRelativePath(profile.folder);
-    PathSafety::requireSafeFileName(profile.displayName);
+    PathSafety::requireSafeDisplayName(profile.displayName);
     const QString name = MountTable::volumeName(volume);
     // Every write goes through this handle, so none can land in an empty mount folder.
-    const std::unique_ptr<FolderHandle> drive = openMountedDrive(volume, QStringLiteral("Could not sync %1").arg(name));
+    const std::unique_ptr<FolderHandle> handle = openMountedDrive(volume, QStringLiteral("Could not sync %1").arg(name));
+    const DriveErrors::Drive drive{fileManager_, handle->path(), name, QStringLiteral("sync")};
 
     const QString driveFolder = Playlist::driveFolder(profile);
-    if (const int error = fileManager_.createFolders(drive->path() + u'/' + driveFolder))
-        throw DriveErrors::failure(QStringLiteral("Could not create the folder %1 on %2").arg(driveFolder, name), error);
+    if (const int error = fileManager_.createFolders(drive.root + u'/' + driveFolder))
+        throw DriveErrors::failure(drive, QStringLiteral("Could not create the folder %1 on %2").arg(driveFolder, name),
+                                   driveFolder, error);
 
-    requireDistinctNames(volume, drive->path(), driveFolder, manifest);
+    requireDistinctNames(drive, driveFolder, manifest);
     qint64 written = 0;
     for (const Track& track : manifest.tracks)
-        if (copyTrack(volume, drive->path(), driveFolder, track)) ++written;
+        if (copyTrack(volume, drive, driveFolder, track)) ++written;
 
     const QString playlist = Playlist::fileName(profile);
     const QString action = QStringLiteral("Could not write the playlist %1 on %2").arg(playlist, name);
     requireMounted(volume, action);
-    if (const int error = fileManager_.writeAtomically(drive->path() + u'/' + playlist, Playlist::text(manifest)))
-        throw DriveErrors::failure(action, error);
+    if (const int error = fileManager_.writeAtomically(drive.root + u'/' + playlist, Playlist::text(manifest)))
+        throw DriveErrors::failure(drive, action, playlist, error);
     return written;
 }
 
@@ -80,22 +82,24 @@ void SyncEngine::requireMounted(const QString& volume, const QString& action) {
     throw FileError(action, ENODEV, QStringLiteral("the drive is no longer mounted"));
 }
 
-void SyncEngine::requireDistinctNames(const QString& volume, const QString& root, const QString& driveFolder,
+void SyncEngine::requireDistinctNames(const DriveErrors::Drive& drive, const QString& driveFolder,
                                       const Manifest& manifest) {
     const std::optional<std::pair<QString, QString>> clash = firstCaseClash(manifest);
     if (!clash) return;
     // The account's folder exists by now; a drive that ignores case finds it under any spelling.
-    if (!fileManager_.isSameFile(root + u'/' + driveFolder, root + u'/' + swappedCase(driveFolder))) return;
-    throw FileError(QStringLiteral("Could not copy %1 to %2").arg(clash->first, MountTable::volumeName(volume)), EEXIST,
+    if (!fileManager_.isSameFile(drive.root + u'/' + driveFolder, drive.root + u'/' + swappedCase(driveFolder))) return;
+    throw FileError(QStringLiteral("Could not copy %1 to %2").arg(clash->first, drive.name), EEXIST,
                     QStringLiteral("the drive does not tell capital from small letters, so it can't hold both %1 and %2")
                         .arg(clash->first, clash->second));
 }
 
-bool SyncEngine::copyTrack(const QString& volume, const QString& root, const QString& driveFolder, const Track& track) {
+bool SyncEngine::copyTrack(const QString& volume, const DriveErrors::Drive& drive, const QString& driveFolder,
+                           const Track& track) {
     PathSafety::requireSafeRelativePath(track.relativePath);
     // The drive's copy is checked first: when it is right the track is skipped whatever the
     // cache holds, so an up-to-date drive costs one read of each track instead of two.
-    const QString target = root + u'/' + driveFolder + u'/' + track.relativePath;
+    const QString onDrive = driveFolder + u'/' + track.relativePath;
+    const QString target = drive.root + u'/' + onDrive;
     if (validFile(target, track.sha256, track.byteSize)) return false;
     const QString library = cacheRoot();
     if (library.isEmpty()) return false;  // no library folder, so nothing is cached
@@ -103,25 +107,24 @@ bool SyncEngine::copyTrack(const QString& volume, const QString& root, const QSt
     // Not cached yet, or damaged: the cache fetches it in a later cycle.
     if (!validFile(source, track.sha256, track.byteSize)) return false;
 
-    const QString name = MountTable::volumeName(volume);
-    requireMounted(volume, QStringLiteral("Could not copy %1 to %2").arg(track.relativePath, name));
-    const QString parent = QFileInfo(target).path();
-    if (const int error = fileManager_.createFolders(parent))
-        throw DriveErrors::failure(QStringLiteral("Could not create the folder %1 on %2")
-                                       .arg(QFileInfo(driveFolder + u'/' + track.relativePath).path(), name),
-                                   error);
+    const QString copyAction = QStringLiteral("Could not copy %1 to %2").arg(track.relativePath, drive.name);
+    requireMounted(volume, copyAction);
+    const QString parent = QFileInfo(onDrive).path();
+    if (const int error = fileManager_.createFolders(drive.root + u'/' + parent))
+        throw DriveErrors::failure(drive, QStringLiteral("Could not create the folder %1 on %2").arg(parent, drive.name),
+                                   parent, error);
     const QString partial = target + QStringLiteral(".spinforge-partial");
     fileManager_.remove(partial);  // a leftover of an interrupted copy, if any
     if (const int error = fileManager_.copy(source, partial))
-        throw DriveErrors::failure(QStringLiteral("Could not copy %1 to %2").arg(track.relativePath, name), error);
+        throw DriveErrors::failure(drive, copyAction, onDrive, error);
     if (!validFile(partial, track.sha256, track.byteSize)) {
         fileManager_.remove(partial);
         throw SpinforgeError::checksum(track.filename);
     }
     // One rename over the old copy, so the drive never lacks the track, not even for a moment.
     if (const int error = fileManager_.move(partial, target))
-        throw DriveErrors::failure(QStringLiteral("Could not move %1 into place on %2").arg(track.relativePath, name),
-                                   error);
+        throw DriveErrors::failure(drive, QStringLiteral("Could not move %1 into place on %2").arg(track.relativePath, drive.name),
+                                   onDrive, error);
     return true;
 }
 
