@@ -12,8 +12,8 @@ public:
     using QObject::QObject;
 
 signals:
-    // A mount point appeared that was not there before. Which one is not said: the engine
-    // looks at all mounted volumes afresh.
+    // A drive was mounted: a mount point appeared, where removable drives are mounted, that was not
+    // there before. Which one is not said: the engine looks at all mounted volumes afresh.
     void volumeMounted();
 };
 

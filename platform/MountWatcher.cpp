@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -29,8 +30,9 @@ std::optional<QByteArray> readFromStart(int fd) {
 
 }  // namespace
 
-MountWatcher::MountWatcher(QString mountTable, QObject* parent) : MountEvents(parent) {
-    fd_ = ::open(QFile::encodeName(mountTable).constData(), O_RDONLY | O_CLOEXEC);
+MountWatcher::MountWatcher(VolumeSource volumes, QObject* parent)
+    : MountEvents(parent), prefixes_(std::move(volumes.prefixes)) {
+    fd_ = ::open(QFile::encodeName(volumes.mountTable).constData(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) return;
     mounted_ = readMountPoints().value_or(QSet<QString>());
     // Mount table changes show as an exceptional condition; the table is always "readable".
@@ -53,9 +55,12 @@ std::optional<QSet<QString>> MountWatcher::readMountPoints() const {
 void MountWatcher::tableChanged() {
     std::optional<QSet<QString>> now = readMountPoints();
     if (!now) return;  // the next change reads the table again
-    const bool appeared = !QSet<QString>(*now).subtract(mounted_).isEmpty();
+    const QSet<QString> added = QSet<QString>(*now).subtract(mounted_);
     mounted_ = std::move(*now);
-    if (appeared) emit volumeMounted();
+    const bool driveArrived = std::any_of(added.begin(), added.end(), [this](const QString& point) {
+        return MountTable::isCandidate(point, prefixes_);
+    });
+    if (driveArrived) emit volumeMounted();
 }
 
 }  // namespace spinforge
