@@ -3,6 +3,7 @@
 #include "credentials/Keychain.h"
 #include "shell/Alert.h"
 #include "shell/Detach.h"
+#include "shell/MenuText.h"
 #include "shell/StatusItem.h"
 #include "shell/StatusWindow.h"
 #include "shell/Symbols.h"
@@ -31,12 +32,6 @@ Look lookOf(SyncEngine::State::Kind kind) {
     case Kind::idle: break;
     }
     return {Symbols::drive, QStringLiteral("Spinforge")};
-}
-
-// Menu titles treat "&" as a mnemonic marker; the engine's messages are shown as they are.
-QString menuTitle(const QString& text) {
-    QString title = text;
-    return title.replace(u'&', QStringLiteral("&&"));
 }
 
 // The stored server address when it is a web address the browser may be asked to open.
@@ -88,7 +83,7 @@ void AppDelegate::applicationDidFinishLaunching() {
 
 void AppDelegate::showState(const SyncEngine::State& state) {
     const bool idle = state.kind == SyncEngine::State::Kind::idle;
-    statusMenuItem_.setText(menuTitle(idle ? QStringLiteral("Standing by") : state.message));
+    statusMenuItem_.setText(MenuText::forMenu(idle ? QStringLiteral("Standing by") : state.message));
     const Look look = lookOf(state.kind);
     if (statusItem_) statusItem_->setImage(look.symbol, look.description);
 }

@@ -1,5 +1,6 @@
 #include "shell/StatusItem.h"
 
+#include "shell/MenuText.h"
 #include "shell/StatusWindow.h"
 #include "shell/Symbols.h"
 
@@ -32,7 +33,13 @@ QIcon trayIconFor(const QString& symbol) {
 }  // namespace
 
 StatusItem::StatusItem(QAction& statusLine, QDBusConnection bus)
-    : bus_(std::move(bus)), trayMenu_(std::make_unique<QMenu>()), window_(std::make_unique<StatusWindow>(statusLine)) {
+    : bus_(std::move(bus)),
+      statusLine_(statusLine),
+      trayStatusLine_(std::make_unique<QAction>()),
+      trayMenu_(std::make_unique<QMenu>()),
+      window_(std::make_unique<StatusWindow>(statusLine)) {
+    connect(&statusLine_, &QAction::changed, this, &StatusItem::showStatusLineInTray);
+    showStatusLineInTray();
     watcher_ = new QDBusServiceWatcher(watcherService, bus_, QDBusServiceWatcher::WatchForOwnerChange, this);
     // A watcher that takes over from another knows nothing of our icon: it must be told again.
     connect(watcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
@@ -73,9 +80,16 @@ bool StatusItem::eventFilter(QObject* watched, QEvent* event) {
 
 void StatusItem::showMenuInTray() {
     trayMenu_->clear();
-    if (menu_) trayMenu_->addActions(menu_->actions());
+    if (menu_)
+        for (QAction* action : menu_->actions()) trayMenu_->addAction(action == &statusLine_ ? trayStatusLine_.get() : action);
     // Without a menu the tray exports none, rather than an empty one; once set, it stays.
     if (tray_ && menu_ && !tray_->contextMenu()) tray_->setContextMenu(trayMenu_.get());
+}
+
+void StatusItem::showStatusLineInTray() {
+    // The panel draws the exported menu by its own rules, where "_" marks the access key.
+    trayStatusLine_->setText(MenuText::forExportedMenu(MenuText::shownBy(statusLine_.text())));
+    trayStatusLine_->setEnabled(statusLine_.isEnabled());
 }
 
 void StatusItem::setImage(const QString& symbol, const QString& description) {

@@ -65,6 +65,7 @@ private slots:
 
 private:
     void showMenuInTray();
+    void showStatusLineInTray();
     bool trayHostRunning() const;
     void followTrayHost(bool registerAgain);
     void showInTray();
@@ -72,6 +73,9 @@ private:
     void createTrayIcon();
 
     QDBusConnection bus_;
+    QAction& statusLine_;
+    // The status line as the tray's menu shows it: its text written for the panel's menu rules.
+    std::unique_ptr<QAction> trayStatusLine_;
     std::unique_ptr<QMenu> menu_;
     // The tray's own menu, showing the commands of menu_. It is never replaced: Qt's D-Bus tray
     // deletes its menu adaptor whenever the tray's menu changes, while a panel's call may already

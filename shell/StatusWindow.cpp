@@ -1,5 +1,6 @@
 #include "shell/StatusWindow.h"
 
+#include "shell/MenuText.h"
 #include "shell/Symbols.h"
 
 #include <QAction>
@@ -16,18 +17,6 @@ namespace {
 constexpr int symbolSize = 32;
 constexpr int windowMinimumWidth = 320;
 constexpr int groupSpacing = 8;
-
-// Menu texts mark their keyboard mnemonic with "&" and write a literal one as "&&"; a label
-// shows the text as the menu does, without the markers.
-QString withoutMnemonics(const QString& text) {
-    QString shown;
-    shown.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == QLatin1Char('&') && i + 1 < text.size()) ++i;
-        shown += text[i];
-    }
-    return shown;
-}
 
 void mirror(QPushButton& button, const QAction& action) {
     button.setText(action.text());
@@ -116,7 +105,8 @@ bool StatusWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void StatusWindow::showStatusLine() {
-    statusLabel_->setText(withoutMnemonics(statusLine_.text()));
+    // A label shows the text as the menu does, without the mnemonic marks.
+    statusLabel_->setText(MenuText::shownBy(statusLine_.text()));
 }
 
 void StatusWindow::showSymbol() {
