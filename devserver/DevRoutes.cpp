@@ -27,7 +27,11 @@ void reset(ServiceState& state, Response& response) {
 void installDevRoutes(httplib::Server& server, ServiceState& state) {
     server.Post("/_dev/fault", [&state](const Request& q, Response& r) { addFault(state, q, r); });
     server.Post("/_dev/reset", [&state](const Request&, Response& r) { reset(state, r); });
-    server.Get("/_dev/counters", [&state](const Request&, Response& r) { sendJson(r, 200, state.counters.snapshot()); });
+    server.Get("/_dev/counters", [&state](const Request&, Response& r) {
+        nlohmann::json counts = state.counters.snapshot();
+        counts["faults_used"] = state.faults.uses();
+        sendJson(r, 200, counts);
+    });
     server.Get("/_dev/reports", [&state](const Request&, Response& r) { sendJson(r, 200, state.reports.all()); });
 }
 

@@ -149,6 +149,12 @@ void FaultTable::add(Fault fault) {
 void FaultTable::clear() {
     std::lock_guard lock(mutex_);
     faults_.clear();
+    uses_ = 0;
+}
+
+long long FaultTable::uses() const {
+    std::lock_guard lock(mutex_);
+    return uses_;
 }
 
 std::optional<Refusal> FaultTable::takeRefusal(Endpoint endpoint, const std::string& track) {
@@ -166,6 +172,7 @@ std::optional<Action> FaultTable::take(Endpoint endpoint, const std::string& tra
         if (!matches(*it, endpoint, track) || !std::holds_alternative<Action>(it->action)) continue;
         Action action = std::get<Action>(it->action);
         if (it->times && --*it->times == 0) faults_.erase(it);
+        ++uses_;
         return action;
     }
     return std::nullopt;

@@ -56,7 +56,11 @@ Fault parseFault(const std::string& json);
 class FaultTable {
 public:
     void add(Fault fault);
+    // Forgets every fault and the count of uses.
     void clear();
+    // How many requests a fault has acted on since the last clear: a test that expects its fault
+    // to have been met can tell.
+    long long uses() const;
 
     // The oldest matching fault of that kind, counting one use of it. `track` is the relative
     // path of the requested track, or empty.
@@ -67,8 +71,9 @@ private:
     template <class Action>
     std::optional<Action> take(Endpoint endpoint, const std::string& track);
 
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::vector<Fault> faults_;
+    long long uses_ = 0;
 };
 
 }  // namespace spinforge::devserver
