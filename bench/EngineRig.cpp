@@ -11,13 +11,9 @@
 namespace bench {
 
 EngineRig::EngineRig(const std::string& work, spinforge::VolumeSource volumes)
-    : EngineRig(work, std::move(volumes), files_, {}) {}
-
-EngineRig::EngineRig(const std::string& work, spinforge::VolumeSource volumes, spinforge::FileOperations& files,
-                     spinforge::APITimeouts timeouts)
     : settings_(toQt(work + "/Spinforge.conf")),
-      engine_(spinforge::EngineSeams{keyring_, settings_, files, notifier_, mountEvents_, std::move(volumes),
-                                     toQt(work + "/data"), timeouts}) {}
+      engine_(spinforge::EngineSeams{keyring_, settings_, files_, notifier_, mountEvents_, std::move(volumes),
+                                     toQt(work + "/data")}) {}
 
 void EngineRig::signIn(const std::string& serverURL, const std::string& token) {
     settings_.setServerURL(QString::fromStdString(serverURL));

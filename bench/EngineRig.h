@@ -6,7 +6,7 @@
 #include "engine/SyncEngine.h"
 #include "platform/PosixFileOperations.h"
 #include "support/DevServer.h"
-#include "support/MemoryKeyring.h"
+#include "support/Fakes.h"
 
 #include <memory>
 #include <string>
@@ -24,10 +24,6 @@ public:
 class EngineRig {
 public:
     EngineRig(const std::string& work, spinforge::VolumeSource volumes);
-    // The same, but working through `files` (which must outlive the rig) with these idle
-    // timeouts: the soak run injects file faults and stalls through them.
-    EngineRig(const std::string& work, spinforge::VolumeSource volumes, spinforge::FileOperations& files,
-              spinforge::APITimeouts timeouts);
 
     // Points the engine at the service and stores the device token, as sign-in would.
     void signIn(const std::string& serverURL, const std::string& token = kToken);

@@ -6,6 +6,9 @@
 #include "Measure.h"
 #include "support/DevServer.h"
 
+#include <QDir>
+#include <QTemporaryDir>
+
 #include <QCoreApplication>
 
 #include <cstdio>
@@ -55,11 +58,8 @@ Command parse(const std::vector<std::string>& args) {
 }
 
 int runAll(Command command) {
-    std::unique_ptr<testing_support::TempDir> ownWork;
-    if (command.options.work.empty()) {
-        ownWork = std::make_unique<testing_support::TempDir>("spinforge-bench");
-        command.options.work = ownWork->path();
-    }
+    QTemporaryDir ownWork(QDir::tempPath() + QStringLiteral("/spinforge-bench-XXXXXX"));
+    if (command.options.work.empty()) command.options.work = ownWork.path().toStdString();
     if (command.options.mediaName.empty())
         command.options.mediaName = std::filesystem::path(command.options.work).filename().string();
     for (const std::string& name : command.names) benchmarks().at(name)(command.options);

@@ -1,6 +1,7 @@
 // The service's replies, decoded from any bytes: each either decodes or fails with DecodingError
 // (nothing else may escape), and a manifest that decodes holds no profile folder, display name or
 // track path that would leave its folder on disk.
+#include "engine/Playlist.h"
 #include "fuzz/FuzzSupport.h"
 #include "records/Decoding.h"
 
@@ -29,9 +30,9 @@ bool staysStrictlyBelow(const fs::path& folder, const QString& relative) {
 }
 
 // The playlist's name must be a file right in the drive's root.
-bool isOneNameInTheRoot(const QString& displayName) {
-    if (displayName.contains(QChar(u'\0'))) return false;
-    const QString fileName = QStringLiteral("Spinforge \u2014 ") + displayName + QStringLiteral(".m3u8");
+bool isOneNameInTheRoot(const Profile& profile) {
+    const QString fileName = Playlist::fileName(profile);
+    if (fileName.contains(QChar(u'\0'))) return false;
     const fs::path joined = (kDriveRoot / fileName.toStdString()).lexically_normal();
     return joined.parent_path() == kDriveRoot && joined.filename() == fileName.toStdString();
 }
@@ -40,8 +41,8 @@ void checkManifest(const Manifest& manifest) {
     const Profile& profile = manifest.profile;
     if (!staysStrictlyBelow(kMusicFolder, profile.folder))
         violated("a decoded profile folder stays below DJ-Music/", shown(profile.folder));
-    if (!isOneNameInTheRoot(profile.displayName))
-        violated("a decoded display name makes one file name in the drive's root", shown(profile.displayName));
+    if (!isOneNameInTheRoot(profile))
+        violated("a decoded display name makes one playlist name in the drive's root", shown(profile.displayName));
     const fs::path accountFolder = kMusicFolder / profile.folder.toStdString();
     for (const Track& track : manifest.tracks) {
         if (!staysStrictlyBelow(accountFolder, track.relativePath))

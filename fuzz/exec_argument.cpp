@@ -4,7 +4,7 @@
 //
 // Input: the program path as UTF-8. File names never hold NUL, so inputs with one are skipped.
 #include "fuzz/FuzzSupport.h"
-#include "shell/LoginAgent.h"
+#include "platform/LoginAgent.h"
 
 #include <QStringList>
 

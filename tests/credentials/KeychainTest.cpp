@@ -3,6 +3,7 @@
 #include "credentials/Keychain.h"
 #include "platform/SecretServiceKeyring.h"
 #include "records/SpinforgeError.h"
+#include "support/Fakes.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -12,93 +13,70 @@ using namespace spinforge;
 
 namespace {
 
-struct ToolResult {
-    int exitCode;
-    QByteArray output;
-};
-
-ToolResult secretTool(const QStringList& arguments, const QByteArray& input = {}) {
+QByteArray secretTool(const QStringList& arguments, const QByteArray& input = {}) {
     QProcess tool;
-    tool.start(QStringLiteral("secret-tool"), arguments);
+    tool.start(QStringLiteral("secret-tool"),
+               arguments + QStringList{"service", "com.spinforge.mac", "account", "device-token"});
     tool.write(input);
     tool.closeWriteChannel();
     tool.waitForFinished(10000);
-    return {tool.exitCode(), tool.readAllStandardOutput() + tool.readAllStandardError()};
+    return tool.exitCode() == 0 ? tool.readAllStandardOutput() : "secret-tool failed: " + tool.readAllStandardError();
 }
 
-const QStringList kItem = {QStringLiteral("service"), QStringLiteral("com.spinforge.mac"),
-                           QStringLiteral("account"), QStringLiteral("device-token")};
+std::string saveFailure(Keyring& keyring, const QString& token) {
+    try {
+        Keychain::save(keyring, token);
+    } catch (const SpinforgeError& error) {
+        return error.what();
+    }
+    return {};
+}
 
 class KeychainTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (qEnvironmentVariableIsSet("SPINFORGE_EXPECT_NO_SECRET_SERVICE"))
-            GTEST_SKIP() << "this run has no Secret Service on purpose";
-        secretTool(QStringList{QStringLiteral("clear")} + kItem);
+        if (qEnvironmentVariableIsSet("SPINFORGE_EXPECT_NO_SECRET_SERVICE")) GTEST_SKIP() << "this run has no Secret Service on purpose";
+        secretTool({"clear"});
     }
     SecretServiceKeyring keyring;
 };
 
-TEST_F(KeychainTest, NothingStoredReadsAsNoToken) {
+TEST_F(KeychainTest, TheTokenIsOneItemThatSecretToolFindsAndReplaces) {
     EXPECT_EQ(Keychain::load(keyring), std::nullopt);
-}
-
-TEST_F(KeychainTest, SavedTokenReadsBackAndSecretToolFindsIt) {
-    Keychain::save(keyring, QStringLiteral("tok-123"));
-    EXPECT_EQ(Keychain::load(keyring), QStringLiteral("tok-123"));
-    const ToolResult lookup = secretTool(QStringList{QStringLiteral("lookup")} + kItem);
-    EXPECT_EQ(lookup.exitCode, 0);
-    EXPECT_EQ(lookup.output, QByteArray("tok-123"));
-}
-
-TEST_F(KeychainTest, SavingTwiceLeavesOneItemWithTheSecondTokenAndItsLabel) {
-    Keychain::save(keyring, QStringLiteral("first"));
-    Keychain::save(keyring, QStringLiteral("second"));
-    const ToolResult search = secretTool(QStringList{QStringLiteral("search"), QStringLiteral("--all")} + kItem);
-    EXPECT_EQ(search.output.count("secret = "), 1) << search.output.toStdString();
-    EXPECT_TRUE(search.output.contains("secret = second")) << search.output.toStdString();
-    EXPECT_TRUE(search.output.contains("label = Spinforge device token")) << search.output.toStdString();
-    EXPECT_EQ(Keychain::load(keyring), QStringLiteral("second"));
-}
-
-TEST_F(KeychainTest, NonAsciiTokenIsStoredAsItsUtf8Bytes) {
-    const QString token = QStringLiteral("tøken-Ω-🎧");
+    // Stored by the desktop's own tool, which sets no schema name: found, and replaced.
+    ASSERT_EQ(secretTool({"store", "--label=old"}, "from-tool"), QByteArray());
+    EXPECT_EQ(Keychain::load(keyring), QStringLiteral("from-tool"));
+    const QString token = QStringLiteral("t\u00f8ken-\u03a9");
     Keychain::save(keyring, token);
-    EXPECT_EQ(secretTool(QStringList{QStringLiteral("lookup")} + kItem).output, token.toUtf8());
+    Keychain::save(keyring, token);
+    const QByteArray items = secretTool({"search", "--all"});
+    EXPECT_EQ(items.count("secret = "), 1) << items.toStdString();
+    EXPECT_TRUE(items.contains("label = Spinforge device token")) << items.toStdString();
+    EXPECT_EQ(secretTool({"lookup"}), token.toUtf8());
     EXPECT_EQ(Keychain::load(keyring), token);
 }
 
-TEST_F(KeychainTest, ItemStoredBySecretToolIsFoundAndReplaced) {
-    // secret-tool stores no schema name; the agent must still find and replace its item.
-    ASSERT_EQ(secretTool(QStringList{QStringLiteral("store"), QStringLiteral("--label=old")} + kItem, "from-tool").exitCode, 0);
-    EXPECT_EQ(Keychain::load(keyring), QStringLiteral("from-tool"));
-    Keychain::save(keyring, QStringLiteral("from-agent"));
-    const ToolResult search = secretTool(QStringList{QStringLiteral("search"), QStringLiteral("--all")} + kItem);
-    EXPECT_EQ(search.output.count("secret = "), 1) << search.output.toStdString();
-    EXPECT_EQ(Keychain::load(keyring), QStringLiteral("from-agent"));
+TEST_F(KeychainTest, StoredBytesThatAreNotUtf8ReadAsNoToken) {
+    ASSERT_EQ(secretTool({"store", "--label=bad"}, QByteArray("\xff\xfe\x80token", 8)), QByteArray());
+    EXPECT_EQ(Keychain::load(keyring), std::nullopt);
 }
 
-TEST_F(KeychainTest, StoredBytesThatAreNotUtf8ReadAsNoToken) {
-    ASSERT_EQ(secretTool(QStringList{QStringLiteral("store"), QStringLiteral("--label=bad")} + kItem,
-                         QByteArray("\xff\xfe\x80token", 8)).exitCode, 0);
+TEST(KeychainRefused, ARefusedStoreSaysItsStatusAndLeavesNoToken) {
+    testing_support::MemoryKeyring keyring;
+    Keychain::save(keyring, QStringLiteral("old"));
+    keyring.refuseWith = -25299;
+    EXPECT_EQ(saveFailure(keyring, QStringLiteral("new")), "Could not secure the device token (-25299).");
     EXPECT_EQ(Keychain::load(keyring), std::nullopt);
 }
 
 // Run by ctest with a session bus address that leads nowhere (see tests/CMakeLists.txt).
 TEST(KeychainWithoutSecretService, ReadsNoTokenAndSaveReportsTheStatus) {
-    if (!qEnvironmentVariableIsSet("SPINFORGE_EXPECT_NO_SECRET_SERVICE"))
-        GTEST_SKIP() << "needs a run without a Secret Service";
+    if (!qEnvironmentVariableIsSet("SPINFORGE_EXPECT_NO_SECRET_SERVICE")) GTEST_SKIP() << "needs a run without a Secret Service";
     SecretServiceKeyring keyring;
     EXPECT_EQ(Keychain::load(keyring), std::nullopt);
-    try {
-        Keychain::save(keyring, QStringLiteral("tok"));
-        FAIL() << "save succeeded without a Secret Service";
-    } catch (const SpinforgeError& error) {
-        EXPECT_EQ(error.kind(), SpinforgeError::Kind::server);
-        EXPECT_TRUE(QRegularExpression(QStringLiteral(R"(^Could not secure the device token \(-?\d+\)\.$)"))
-                        .match(error.errorDescription()).hasMatch())
-            << error.what();
-    }
+    EXPECT_TRUE(QRegularExpression(R"(^Could not secure the device token \(-?\d+\)\.$)")
+                    .match(QString::fromStdString(saveFailure(keyring, QStringLiteral("tok"))))
+                    .hasMatch());
 }
 
 }  // namespace

@@ -1,125 +1,112 @@
 #pragma once
-// One fault per case, injected into a whole sync cycle (or a drive registration) against the
-// development service, then a cycle without it. Every case checks the same promises: the user
-// reads a clear text naming the file and the drive; nothing that isn't ours changes; no file under
-// a final name is ever partial or wrong; the previous good copy survives a failed replacement; and
-// the next cycle ends in success with every byte right. Each case leaves a row of the reliability
-// table.
-//
-// As root the drive is a file system the kernel mounted below /media (tmpfs, or ext4 on a loop
-// device) and the engine reads the kernel's own mount table; elsewhere it is a folder listed in a
-// mount table of the test's own, and the cases that need a kernel skip.
+// One fault per row, injected into a whole sync cycle (or a drive registration), then a cycle
+// without it. Every row states what the user reads and what the drive and the library hold after
+// the fault, and checks what holds whatever the fault: files that are not ours never change,
+// nothing under a final name is partial or wrong, only staging files are left over, and the next
+// cycle heals everything. A row whose fault is the service's checks that the service met it. Each
+// row leaves a line of docs/reliability.md. As root drives are file systems the kernel mounted
+// (tmpfs, ext4, exFAT, FAT); elsewhere tmpfs and ext4 rows run on folders and the others skip.
 
-#include "engine/RealDriveFixture.h"
-#include "faults/ReliabilityTable.h"
+#include "support/EngineRig.h"
 
 #include <functional>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace testing_support {
+
+class FaultMatrix;
+
+struct Row {
+    int order = 0;  // place in its group, also in the document
+    const char* name = "";
+    std::string fault;  // as the document says it
+    std::function<void(FaultMatrix&)> inject = [](FaultMatrix&) {};
+    std::function<void(FaultMatrix&)> clear = [](FaultMatrix&) {};
+    Kind outcome = Kind::failed;
+    const char* message = "";  // the state's text after the fault (and the notification's); the port as PORT
+    const char* drive = "";    // what the drive holds then, as describe() puts it
+    const char* library = "";
+    int serviceFaultUses = 0;  // requests the service's fault acted on, when the fault is the service's
+    Tracks extra = {};         // tracks served besides a.mp3, b.mp3, c.mp3 and d.mp3
+    std::vector<Disk> disks = {Disk::tmpfs};  // tmpfs and ext4 stand for a folder where nothing can be mounted
+    bool kernelOnly = false;                  // not even then
+};
+
+struct Case {
+    const char* group;
+    const Row* row;
+    Disk disk;
+    friend void PrintTo(const Case& c, std::ostream* out) { *out << c.row->fault << " on " << nameOf(c.disk); }
+};
 
 // What a file under a final name holds.
 enum class Version { missing, old, current, wrong, tampered };
 
-struct Observed {
-    QMap<QString, Version> drive;    // by track path, plus the playlist under its own name
-    QMap<QString, Version> library;  // by track path
-    QStringList driveLeftovers;      // files that are neither final, nor the marker, nor others'
-    QStringList libraryLeftovers;
-    QStringList othersChanged;       // files that are not ours and changed
-};
+class FaultMatrix : public ::testing::TestWithParam<Case> {
+public:
+    // Every (row, disk) of a group, for INSTANTIATE_TEST_SUITE_P, and each one's test name.
+    static std::vector<Case> casesOf(const char* group, const std::vector<Row>& rows);
+    static std::string nameOf(const ::testing::TestParamInfo<Case>& info);
 
-struct FaultCase {
-    const char* group = "Service";
-    int order = 0;
-    std::string fault;
-    std::function<void()> inject = [] {};
-    std::function<void()> clear = [] {};
-    Kind outcome = Kind::failed;
-    QString message;  // the state's text after the faulty cycle, also the notification's
-    LibraryFiles extraTracks = {};
-    QStringList tampered = {};  // library files the fault itself changes behind the agent's back
-};
+    EngineRig& rig() { return *rig_; }
+    // The drive's mount point, as the engine sees it.
+    const QString& volume() const { return volume_; }
+    // The drive's root through a folder held open since it was mounted: a drive pulled out still
+    // shows there what reached it.
+    const QString& root() const { return root_; }
+    QString onDrive(const QString& path) const { return EngineRig::onDrive(root_, path); }
+    // Behaves as a FAT drive, unless it is one.
+    void emulateFat(qint64 maxFileSize = (qint64(1) << 32) - 1);
+    // A cached file changed behind the agent's back, as the row's fault does.
+    void tamper(const QString& relativePath, const QByteArray& bytes);
+    // A folder of the computer's own, outside the drive, that a link on the drive may lead to; the
+    // rows check that nothing in it changes.
+    QString outside() const { return rig_->scratch("outside"); }
+    // The service's fault, as JSON text.
+    void serviceFault(const std::string& json) { rig_->service().setFault(json); }
+    // A small tmpfs as the library's disk, holding what the library held.
+    KernelDrive& mountLibraryDisk(const QString& tmpfsOptions);
+    KernelDrive* libraryDisk() const { return libraryDisk_.get(); }
+    // The service restarted without the row's extra tracks, for a drive that can't hold them; their
+    // copies in the library stay, as tracks dropped from the library always do.
+    void serveWithoutExtras();
+    // A file that is not ours no longer checked (the row changes it), or checked again as it now is.
+    void forget(const QString& path);
+    void remember(const QString& path);
+    // A second service a row may start, stopped with the row.
+    std::unique_ptr<DevServer> otherService;
 
-class FaultMatrix : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
-
-    // Serves the library (with `extraTracks`) and puts the state before the case in place.
-    void prepare(const LibraryFiles& extraTracks = {});
-    // The whole case: prepare, inject, a cycle, its checks, clear, a cycle without the fault.
-    void runCase(const FaultCase& faultCase);
-    // The same for a registration of a drive that holds only others' files.
-    void runRegistrationCase(const FaultCase& faultCase);
-    // Records a row for a case that can't run here, and skips it.
-    void skipCase(const FaultCase& faultCase, const std::string& reason);
-
-    bool realDrives() const { return real_; }
-    std::optional<std::string> whyFolderDrives() const { return whyNoRealDrives_; }
-
-    spinforge::SyncEngine& engine();
-    // The next engine() is a new one, as after a restart of the agent.
-    void resetEngine() { engine_.reset(); }
-    void runCycle();
-
-    // The drive: tmpfs (real) or a folder; `ext4` asks for an ext4 image when real.
-    void useExt4Drive() { wantExt4_ = true; }
-    // Takes the drive away as a pulled-out stick goes: lazily when real, so open files live on.
-    void takeDriveAway();
-    void bringDriveBack();
-    RealDrive* realDrive() { return drives_.empty() ? nullptr : drives_.front().get(); }
-    // A small tmpfs as the library's disk (real drives only).
-    RealDrive& mountLibraryDisk(const QString& options);
-
-    QString onDrive(const QString& relativePath) const { return volume + "/DJ-Music/Demo Set/" + relativePath; }
-    QString cached(const QString& relativePath) const { return cacheRoot() + u'/' + relativePath; }
-    QString cacheRoot() const { return data.filePath("Spinforge/Library"); }
-    QString playlistPath() const { return volume + QStringLiteral("/Spinforge \u2014 DJ Demo.m3u8"); }
-
-    // What is where now; `driveRoot` stands in for the drive's path (a held folder of it).
-    Observed observe(const QString& driveRoot = {}) const;
-    // "a.mp3, c.mp3 new · b.mp3 old · d.mp3 missing · playlist old".
-    static std::string describe(const QMap<QString, Version>& files, const QStringList& leftovers);
-    // The text the same from run to run: no port number, the library where it is by default.
-    std::string stable(const QString& text) const;
-
-    QTemporaryDir library, data, scratch;
-    MemoryKeyring keyring;
-    spinforge::Settings settings{scratch.filePath("Spinforge.conf")};
-    FaultyFileOperations files;
-    RecordingNotifier notifier;
-    spinforge::APITimeouts timeouts;
-    std::unique_ptr<DevServer> server;
-    QList<State> states;
-    QString volume;
-    LibraryFiles served;  // in the service's order
+    void run(bool registration);
 
 private:
-    void mountDrive();
-    void writeFolderMountTable();
     void putPreviousState();
-    void expectPromisesKept(const Observed& seen, const std::string& when) const;
-    bool recovered(const Observed& seen) const;
-    QByteArray currentBytes(const QString& path) const;
-    QByteArray currentPlaylist() const;
-    void record(const FaultCase& faultCase, const std::string& userSees, const Observed& seen, bool recovered);
+    QMap<QString, Version> observeDrive() const;
+    QMap<QString, Version> observeLibrary() const;
+    QStringList leftovers(const QString& folder, const QStringList& ours) const;
+    QStringList othersChanged() const;
+    void expectPromisesKept(const std::string& when) const;
+    bool recovered() const;
+    std::string stable(const QString& text) const;
+    void record(const std::string& userSees, const std::string& drive, const std::string& library, bool ok);
 
-    bool real_ = false;
-    bool wantExt4_ = false;
-    std::optional<std::string> whyNoRealDrives_;
-    QString media_;
-    QTemporaryDir images_;
-    QStringList tableMounts_;  // folder drives
-    std::unique_ptr<HeldFolder> heldDrive_;  // real drives: what is on the drive, also once it is gone
+    std::unique_ptr<EngineRig> rig_;
+    QString volume_;
+    int held_ = -1;
+    QString root_;
+    std::unique_ptr<KernelDrive> libraryDisk_;
     QMap<QString, QByteArray> others_;  // files not ours, by path, with their bytes
     QStringList tampered_;
-    spinforge::MountEvents noEvents_;
-    std::unique_ptr<spinforge::SyncEngine> engine_;
-    std::vector<std::unique_ptr<RealDrive>> drives_;
 };
 
-// Track bytes of the cases' library, the same in every run.
+// "a.mp3, c.mp3 new · b.mp3 old · d.mp3 missing"; staging files left, if any, follow.
+std::string describe(const QMap<QString, Version>& files, const QStringList& leftovers);
+
+// Track bytes of the rows' library, the same in every run.
 inline const QByteArray kTrackA = noise(48 * 1024, 1);
 inline const QByteArray kTrackB = noise(160 * 1024, 2);
 inline const QByteArray kOldTrackB = noise(120 * 1024, 3);

@@ -1,155 +1,129 @@
-// What the package says about itself and what it holds: runtime dependencies only, the agent's
-// files where a desktop looks for them, nothing of the build's other programs.
-#include "PackageFixture.h"
+// The Debian package as a user gets it, built once by cpack from this build folder: what it needs
+// installed, what it holds, and its agent's self-check run from the unpacked files.
+#include "support/TestSupport.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QHash>
+#include <QCoreApplication>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
-#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtCore/qtestsupport_core.h>
 
-using namespace package_testing;
+#include <csignal>
+
+using testing_support::fileBytes;
 
 namespace {
 
-// The package names of a Depends-style field, version constraints and alternatives taken apart.
-QSet<QString> packageNames(const QString& field) {
-    QSet<QString> names;
-    for (const QString& alternatives : field.split(QLatin1Char(','), Qt::SkipEmptyParts))
-        for (const QString& choice : alternatives.split(QLatin1Char('|')))
-            names << choice.trimmed().section(QLatin1Char(' '), 0, 0).section(QLatin1Char('('), 0, 0);
-    return names;
-}
-
-// The libraries the executable names itself (not those they pull in), resolved where the
-// dynamic linker finds them.
-QStringList linkedLibraries(const QString& executable) {
-    QStringList needed;
-    const QRegularExpression neededLine(QStringLiteral(R"(^\s*NEEDED\s+(\S+)$)"), QRegularExpression::MultilineOption);
-    for (const auto& match :
-         neededLine.globalMatch(run(QStringLiteral("objdump"), {QStringLiteral("-p"), executable}).out))
-        needed << match.captured(1);
-    const QString resolved = run(QStringLiteral("ldd"), {executable}).out;
-    QStringList paths;
-    for (const QString& library : needed) {
-        const QRegularExpression line(QRegularExpression::escape(library) + QStringLiteral(R"( => (\S+))"));
-        paths << line.match(resolved).captured(1);
-    }
-    return paths;
-}
-
-// The package that installed each of `paths` on this machine (empty where none did), asked of
-// dpkg at once. dpkg knows a file by the path its package shipped it under: on a merged-/usr
-// system that is either the /lib alias the linker reports or the real file below /usr/lib.
-QStringList owningPackages(const QStringList& paths) {
-    QStringList candidates;
-    for (const QString& path : paths) candidates << path << QFileInfo(path).canonicalFilePath();
-    QHash<QString, QString> ownerOf;  // "libqt6core6:amd64: /usr/lib/…/libQt6Core.so.6.4.2"
-    for (const QString& line :
-         run(QStringLiteral("dpkg"), QStringList{QStringLiteral("-S")} + candidates).out.split('\n'))
-        ownerOf.insert(line.section(QStringLiteral(": "), 1), line.section(QLatin1Char(':'), 0, 0));
-    QStringList owners;
-    for (const QString& path : paths) owners << ownerOf.value(path, ownerOf.value(QFileInfo(path).canonicalFilePath()));
-    return owners;
-}
-
-struct Entry {
-    QString owner;  // user/group
-    QString path;   // below the root, without "./"; folders end in "/"
+struct Finished {
+    int exitCode = -1;  // -1 when it did not end on its own in time
+    QString out, err;
+    std::string transcript() const { return (out + err).toStdString(); }
 };
 
-std::vector<Entry> listing(const QString& deb) {
-    std::vector<Entry> entries;
-    const QRegularExpression line(QStringLiteral(R"(^\S+ (\S+)\s+\d+ \S+ \S+ \./(.*)$)"));
-    for (const QString& text : run(QStringLiteral("dpkg-deb"), {QStringLiteral("--contents"), deb}).out.split('\n'))
-        if (const auto match = line.match(text); match.hasMatch() && !match.captured(2).isEmpty())
-            entries.push_back({match.captured(1), match.captured(2)});
-    return entries;
+Finished run(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment = {}) {
+    QProcess process;
+    if (!environment.isEmpty()) process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    const bool ended = process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit;
+    if (!ended) process.kill(), process.waitForFinished(5000);
+    return {ended ? process.exitCode() : -1, QString::fromLocal8Bit(process.readAllStandardOutput()),
+            QString::fromLocal8Bit(process.readAllStandardError())};
 }
 
-QByteArray fileBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+// A session of its own for the agent: fresh XDG folders, no display, and a bus that leads nowhere.
+QProcessEnvironment isolatedSession(const QTemporaryDir& home) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    QDir(home.path()).mkpath("runtime");
+    QFile::setPermissions(home.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    for (const auto& [name, folder] : {std::pair("HOME", ""), std::pair("XDG_CONFIG_HOME", "config"),
+                                       std::pair("XDG_DATA_HOME", "data"), std::pair("XDG_RUNTIME_DIR", "runtime")})
+        environment.insert(name, home.filePath(folder));
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/spinforge-package-test-bus");
+    return environment;
 }
 
-TEST_F(PackageTest, ControlFieldsNameTheAgentAndItsMaker) {
-    const QString version = controlField(QStringLiteral("Version"));
-    const QString architecture = run(QStringLiteral("dpkg"), {QStringLiteral("--print-architecture")}).out.trimmed();
-    EXPECT_EQ(controlField(QStringLiteral("Package")), "spinforge");
-    EXPECT_EQ(controlField(QStringLiteral("Architecture")), architecture);
-    EXPECT_EQ(QFileInfo(builtPackage().deb).fileName(),
-              QStringLiteral("spinforge_%1_%2.deb").arg(version, architecture));
-    for (const char* field : {"Section", "Maintainer", "Homepage", "Description"})
-        EXPECT_FALSE(controlField(QString::fromLatin1(field)).isEmpty()) << field;
-    // The changelog's latest entry is this version: a release that forgot it shows here.
-    const QString changelog =
-            run(QStringLiteral("gzip"),
-                {QStringLiteral("-dc"), installed(QStringLiteral("share/doc/spinforge/changelog.gz"))})
-                    .out;
-    EXPECT_TRUE(changelog.startsWith(QStringLiteral("spinforge (%1) ").arg(version))) << changelog.toStdString();
-}
-
-TEST_F(PackageTest, DependsOnRuntimePackagesOnly) {
-    const QString depends = controlField(QStringLiteral("Depends"));
-    const QSet<QString> names = packageNames(depends);
-    for (const QString& name : names) EXPECT_FALSE(name.endsWith(QStringLiteral("-dev"))) << depends.toStdString();
-    const QStringList libraries = linkedLibraries(installed(QStringLiteral("bin/spinforge")));
-    ASSERT_FALSE(libraries.isEmpty());
-    const QStringList owners = owningPackages(libraries);
-    for (qsizetype index = 0; index < libraries.size(); ++index) {
-        EXPECT_FALSE(owners[index].isEmpty()) << "no package holds " << libraries[index].toStdString();
-        EXPECT_TRUE(names.contains(owners[index]))
-                << libraries[index].toStdString() << " comes with " << owners[index].toStdString()
-                << ", which Depends lacks: " << depends.toStdString();
+class Package : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        const Finished cpack = run(SPINFORGE_CPACK_COMMAND, {"--config", SPINFORGE_CPACK_CONFIG, "-G", "DEB", "-B",
+                                                             scratch().filePath("cpack")});
+        const QStringList debs = QDir(scratch().filePath("cpack")).entryList({"*.deb"}, QDir::Files);
+        if (cpack.exitCode != 0 || debs.size() != 1) return void(problem = "cpack failed: " + cpack.transcript());
+        deb = scratch().filePath("cpack/" + debs.first());
+        const Finished unpack = run("dpkg-deb", {"-x", deb, scratch().filePath("root")});
+        if (unpack.exitCode != 0) problem = "dpkg-deb -x failed: " + unpack.transcript();
     }
-    // Loaded at run time, so no linker would name it: without it no icon is drawn.
-    EXPECT_TRUE(names.contains(QStringLiteral("libqt6svg6"))) << depends.toStdString();
-}
-
-// apt resolves every name in Depends from the configured archives (a misspelt or dropped package
-// shows here), without installing anything.
-TEST_F(PackageTest, AptCouldInstallIt) {
-    const QString apt = QStandardPaths::findExecutable(QStringLiteral("apt-get"));
-    if (apt.isEmpty()) GTEST_SKIP() << "no apt-get on this system";
-    const Finished simulation = run(apt, {QStringLiteral("install"), QStringLiteral("--simulate"),
-                                          QStringLiteral("--no-install-recommends"), builtPackage().deb});
-    EXPECT_TRUE(simulation.exited && simulation.exitCode == 0) << simulation.transcript();
-    EXPECT_TRUE(simulation.out.contains(QStringLiteral("Inst spinforge "))) << simulation.transcript();
-}
-
-TEST_F(PackageTest, HoldsTheAgentsFilesWhereADesktopLooksAndNothingElse) {
-    QSet<QString> files;
-    for (const Entry& entry : listing(builtPackage().deb)) {
-        EXPECT_EQ(entry.owner, "root/root") << entry.path.toStdString();
-        if (!entry.path.endsWith(QLatin1Char('/'))) files << entry.path;
+    void SetUp() override { ASSERT_EQ(problem, ""); }
+    static QTemporaryDir& scratch() {
+        static QTemporaryDir folder;
+        return folder;
     }
-    const QSet<QString> expected{
-            QStringLiteral("usr/bin/spinforge"),
-            QStringLiteral("usr/share/applications/spinforge.desktop"),
-            QStringLiteral("usr/share/icons/hicolor/scalable/apps/spinforge.svg"),
-            QStringLiteral("usr/share/doc/spinforge/copyright"),
-            QStringLiteral("usr/share/doc/spinforge/changelog.gz"),
-            QStringLiteral("usr/share/man/man1/spinforge.1.gz"),
-    };
-    EXPECT_EQ(files, expected);
-    EXPECT_TRUE(QFileInfo(installed(QStringLiteral("bin/spinforge"))).isExecutable());
-    EXPECT_EQ(fileBytes(installed(QStringLiteral("share/doc/spinforge/copyright"))),
-              fileBytes(QStringLiteral(SPINFORGE_SOURCE_DIR "/LICENSE")));
-    // Debugging data stays in the build folder.
-    const QString sections =
-            run(QStringLiteral("objdump"), {QStringLiteral("-h"), installed(QStringLiteral("bin/spinforge"))}).out;
-    EXPECT_FALSE(sections.contains(QStringLiteral(".debug_info")));
+    static QString installed(const QString& belowUsr) {
+        return QDir(scratch().filePath("root")).canonicalPath() + "/usr/" + belowUsr;
+    }
+
+    static inline QString deb;
+    static inline std::string problem;
+};
+
+TEST_F(Package, DependsOnThePackagesOfEveryLibraryItLinksAndAptCouldInstallIt) {
+    const QString depends = run("dpkg-deb", {"--field", deb, "Depends"}).out.trimmed();
+    QSet<QString> names;
+    for (const QString& entry : depends.split(u',')) names << entry.trimmed().section(u' ', 0, 0);
+    for (const QString& name : names) EXPECT_FALSE(name.endsWith("-dev")) << depends.toStdString();
+    // Loaded at run time, so no linker names it: without it no icon is drawn.
+    EXPECT_TRUE(names.contains("libqt6svg6")) << depends.toStdString();
+    // The libraries the agent names itself (not those they pull in), where the linker finds them.
+    const QString needed = run("objdump", {"-p", installed("bin/spinforge")}).out;
+    const QString resolved = run("ldd", {installed("bin/spinforge")}).out;
+    for (const auto& name : QRegularExpression(R"(NEEDED\s+(\S+))").globalMatch(needed)) {
+        const QString library = QRegularExpression(QRegularExpression::escape(name.captured(1)) + R"( => (\S+))")
+                                    .match(resolved).captured(1);
+        Finished owner = run("dpkg", {"-S", library});
+        if (owner.exitCode != 0) owner = run("dpkg", {"-S", QFileInfo(library).canonicalFilePath()});
+        const QString package = owner.out.section(u':', 0, 0);
+        EXPECT_TRUE(names.contains(package)) << library.toStdString() << " comes with " << package.toStdString()
+                                             << ", which Depends lacks: " << depends.toStdString();
+    }
+    const Finished apt = run("apt-get", {"install", "--simulate", "--no-install-recommends", deb});
+    EXPECT_TRUE(apt.exitCode == 0 && apt.out.contains("Inst spinforge ")) << apt.transcript();
 }
 
-TEST_F(PackageTest, DesktopEntryIsValid) {
-    const QString validator = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
-    if (validator.isEmpty())
-        GTEST_SKIP() << "desktop-file-validate is missing (scripts/bootstrap installs desktop-file-utils)";
-    const Finished validation = run(validator, {installed(QStringLiteral("share/applications/spinforge.desktop"))});
-    EXPECT_TRUE(validation.exited && validation.exitCode == 0) << validation.transcript();
-    // Hints are not errors, but each one is something a desktop may show oddly.
-    EXPECT_EQ(validation.out + validation.err, QString()) << validation.transcript();
+TEST_F(Package, HoldsTheAgentsFilesWhereADesktopLooksAndTheAgentFindsThem) {
+    QStringList files = testing_support::filesBelow(scratch().filePath("root"));
+    EXPECT_EQ(files, (QStringList{"usr/bin/spinforge", "usr/share/applications/spinforge.desktop",
+                                  "usr/share/doc/spinforge/changelog.gz", "usr/share/doc/spinforge/copyright",
+                                  "usr/share/icons/hicolor/scalable/apps/spinforge.svg", "usr/share/man/man1/spinforge.1.gz"}));
+    EXPECT_EQ(fileBytes(installed("share/doc/spinforge/copyright")), fileBytes(SPINFORGE_SOURCE_DIR "/LICENSE"));
+    const Finished validation = run("desktop-file-validate", {installed("share/applications/spinforge.desktop")});
+    EXPECT_TRUE(validation.exitCode == 0 && validation.out.isEmpty()) << validation.transcript();
+
+    QTemporaryDir home;
+    QProcess agent;
+    agent.setProcessEnvironment(isolatedSession(home));
+    agent.start(installed("bin/spinforge"), {"--self-check"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return agent.canReadLine() && agent.peek(1 << 16).contains("\nready"); }, 20000))
+        << agent.readAll().toStdString();
+    const QString output = QString::fromLocal8Bit(agent.readAllStandardOutput());
+    EXPECT_TRUE(output.contains("ok: theme icon " + installed("share/icons/hicolor/scalable/apps/spinforge.svg")))
+        << output.toStdString();
+    ::kill(pid_t(agent.processId()), SIGTERM);
+    ASSERT_TRUE(agent.waitForFinished(10000));
+    EXPECT_EQ(agent.exitCode(), 0);
+
+    // A broken installation: the self-check names what is missing and fails.
+    ASSERT_TRUE(QFile::remove(installed("share/icons/hicolor/scalable/apps/spinforge.svg")));
+    const Finished broken = run(installed("bin/spinforge"), {"--self-check"}, isolatedSession(home));
+    EXPECT_EQ(broken.exitCode, 1) << broken.transcript();
+    EXPECT_TRUE(broken.out.contains("MISSING: theme icon")) << broken.transcript();
 }
 
 }  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,137 +1,96 @@
-// The agent as the user runs it: the real executable in its own process, with the test
-// session's keyring, its own XDG folders, the development service, and drives the kernel really
-// mounted under /media. Needs root for the mounts; skips elsewhere.
-#include "engine/RealDriveFixture.h"
+// The agent as the user runs it: the real executable in its own process, with the test session's
+// keyring, its own XDG folders and the development service.
+#include "credentials/Keychain.h"
 #include "platform/SecretServiceKeyring.h"
+#include "support/DevServer.h"
+#include "support/TestSupport.h"
 
 #include <QProcess>
-#include <QProcessEnvironment>
-
-#include <csignal>
+#include <QTemporaryDir>
+#include <QtCore/qtestsupport_core.h>
 
 using namespace testing_support;
 
 namespace {
 
-class AgentProcess : public RealDriveFixture {
+class AgentProcess : public ::testing::Test {
 protected:
     void SetUp() override {
-        RealDriveFixture::SetUp();
-        if (IsSkipped() || HasFatalFailure()) return;
-        ASSERT_TRUE(home.isValid());
-        if (!spinforge::Keychain::load(realKeyring) && !canStoreInKeyring())
-            GTEST_SKIP() << "no unlocked Secret Service on the session bus (run inside scripts/test-session)";
-    }
-    void TearDown() override {
-        for (QProcess* agent : {&agent_, &second_})
-            if (agent->state() != QProcess::NotRunning) {
-                agent->kill();
-                agent->waitForFinished(5000);
-            }
-        realKeyring.erase(spinforge::Keychain::service, QStringLiteral("device-token"));
-        RealDriveFixture::TearDown();
-    }
-
-    bool canStoreInKeyring() {
         try {
-            spinforge::Keychain::save(realKeyring, QStringLiteral("probe"));
-            return true;
-        } catch (const std::exception&) {
-            return false;
+            spinforge::Keychain::save(keyring, QString::fromLatin1(kToken));
+        } catch (const std::exception& error) {
+            GTEST_SKIP() << "no unlocked Secret Service on the session bus (run inside scripts/test-session): " << error.what();
         }
-    }
-
-    // Signed in as an earlier session left it: the token in the keyring, the address in the
-    // settings file where the agent reads it.
-    void signedInEarlier() {
-        spinforge::Keychain::save(realKeyring, QString::fromLatin1(kToken));
-        spinforge::Settings agentSettings(home.filePath("config/Spinforge/Spinforge.conf"));
-        agentSettings.setServerURL(QString::fromStdString(server->baseUrl()));
-    }
-
-    void start(QProcess& agent) {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("HOME", home.path());
-        environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
-        environment.insert("XDG_DATA_HOME", home.filePath("data"));
-        environment.insert("XDG_RUNTIME_DIR", home.filePath("runtime"));
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        writeBytes(home.filePath("library/slow.mp3"), noise(3000000, 31));
+        // Ten seconds of download: long enough to act while one is under way.
+        service = std::make_unique<DevServer>(DevServerOptions{
+            .tokens = {kToken}, .library = home.filePath("library").toStdString(),
+            .faults = {R"({"endpoint": "download", "bytes_per_second": 300000})"}});
+        // Written as an earlier version of the agent, or the user, left it.
+        writeBytes(home.filePath("config/Spinforge/Spinforge.conf"), "[General]\nserverURL=" + QByteArray::fromStdString(service->baseUrl()) + '\n');
         QDir().mkpath(home.filePath("runtime"));
         QFile::setPermissions(home.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    void TearDown() override {
+        for (auto& agent : agents) agent->kill();
+        for (auto& agent : agents) agent->waitForFinished(5000);
+        keyring.erase(spinforge::Keychain::service, QStringLiteral("device-token"));
+    }
+
+    QProcess& start() {
+        agents.push_back(std::make_unique<QProcess>());
+        QProcess& agent = *agents.back();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const auto& [name, folder] : {std::pair("HOME", ""), std::pair("XDG_CONFIG_HOME", "config"),
+                                           std::pair("XDG_DATA_HOME", "data"), std::pair("XDG_RUNTIME_DIR", "runtime")})
+            environment.insert(name, home.filePath(folder));
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
         agent.setProcessEnvironment(environment);
         agent.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         agent.start(QStringLiteral(SPINFORGE_AGENT_PATH), {});
-        ASSERT_TRUE(agent.waitForStarted(5000)) << agent.errorString().toStdString();
+        EXPECT_TRUE(agent.waitForStarted(5000)) << agent.errorString().toStdString();
+        return agent;
     }
-
-    // Waits until `drive` holds every served track and the playlist, and the service has
-    // `reports` reports.
-    bool waitUntilFilled(const RealDrive& drive, size_t reports) {
-        return QTest::qWaitFor(
-                [&] {
-                    for (const auto& [path, bytes] : served)
-                        if (fileBytes(onDrive(drive, path)) != bytes) return false;
-                    return fileBytes(playlistOn(drive)) == playlistOfServed() && server->reports().size() >= reports;
-                },
-                30000);
+    bool downloads(int count) {
+        return QTest::qWaitFor([&] { return service->counters()["download"] == count; }, 15000);
+    }
+    static void expectEndedWell(QProcess& agent) {
+        ASSERT_TRUE(agent.waitForFinished(10000));
+        EXPECT_EQ(agent.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(agent.exitCode(), 0);
     }
 
     QTemporaryDir home;
-    spinforge::SecretServiceKeyring realKeyring;
-    QProcess agent_;
-    QProcess second_;
+    spinforge::SecretServiceKeyring keyring;
+    std::unique_ptr<DevServer> service;
+    std::vector<std::unique_ptr<QProcess>> agents;
 };
 
-TEST_F(AgentProcess, SyncsAtLaunchAndOnMountAndStaysTheOnlyAgent) {
-    if (!canUseImages("mkfs.ext4")) GTEST_SKIP() << "needs loop devices, losetup and mkfs.ext4";
-    serve({{"House/a.mp3", noise(300000, 21)}, {"Techno/c.mp3", noise(70000, 23)}, {"b.mp3", noise(5000, 22)}});
-    signedInEarlier();
-    RealDrive& first = tmpfsDrive("DJSTICK");
-    writeMarker(first.path());
-    // Registered earlier too, but plugged in only while the agent runs.
-    RealDrive& second = ext4Drive("BACKUP");
-    writeMarker(second.path());
-    second.eject();
+TEST_F(AgentProcess, OneAgentPerSessionEndingCleanlyOnLogoutAndReplacedAfterACrash) {
+    QProcess& first = start();
+    ASSERT_TRUE(downloads(1));
 
-    start(agent_);
-    ASSERT_TRUE(waitUntilFilled(first, 1)) << "the launch sync did not fill " << first.path().toStdString()
-                                           << "; the service saw " << server->counters().dump();
-    EXPECT_EQ(server->reports()[0]["synced"], true);
-    EXPECT_EQ(server->reports()[0]["track_count"], 3);
+    // A second launch (autostart beside a launch by hand) finds the agent, asks it to show
+    // itself, and ends.
+    QProcess& second = start();
+    expectEndedWell(second);
+    EXPECT_EQ(first.state(), QProcess::Running);
+    EXPECT_EQ(service->counters()["manifest"], 1) << "the second launch synced";
 
-    second.mountImage("ext4");
-    ASSERT_TRUE(waitUntilFilled(second, 2)) << "mounting " << second.path().toStdString() << " started no cycle";
-    expectEveryTrackOn(first);
+    // Logging out (SIGTERM) mid-download ends the agent with nothing half-written.
+    first.terminate();
+    expectEndedWell(first);
+    EXPECT_EQ(filesBelow(home.filePath("data/Spinforge/Library")), QStringList());
 
-    // A second launch finds the first agent, asks it to show itself, and ends.
-    start(second_);
-    ASSERT_TRUE(second_.waitForFinished(15000));
-    EXPECT_EQ(second_.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(second_.exitCode(), 0);
-    QTest::qWait(300);
-    EXPECT_EQ(agent_.state(), QProcess::Running);
-    EXPECT_EQ(server->reports().size(), 2u) << "the second launch must not sync";
-
-    // Logging out ends the agent cleanly.
-    agent_.terminate();
-    ASSERT_TRUE(agent_.waitForFinished(10000));
-    EXPECT_EQ(agent_.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(agent_.exitCode(), 0);
-}
-
-TEST_F(AgentProcess, LogoutDuringADownloadEndsCleanlyAndLeavesNoPartialTrack) {
-    serve({{"slow.mp3", noise(3000000, 31)}});
-    server->setFault(R"({"endpoint": "download", "bytes_per_second": 300000})");
-    signedInEarlier();
-    start(agent_);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return server->counters()["download"] == 1; }, 15000));
-    QTest::qWait(500);  // well into the ten-second download
-
-    agent_.terminate();
-    ASSERT_TRUE(agent_.waitForFinished(10000));
-    EXPECT_EQ(agent_.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(agent_.exitCode(), 0);
-    EXPECT_EQ(entriesOf(home.filePath("data/Spinforge/Library")), QStringList()) << "a track was left half-written";
+    // A crashed agent's lock is taken over by the next launch.
+    QProcess& crashing = start();
+    ASSERT_TRUE(downloads(2));
+    crashing.kill();
+    crashing.waitForFinished(5000);
+    QProcess& next = start();
+    EXPECT_TRUE(downloads(3)) << "the launch after a crash did not run the agent";
+    next.terminate();
+    expectEndedWell(next);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The application's tests need widgets, so a QApplication exists for the whole run; without a
-// display they use the offscreen platform, also when the test list is read at build time.
+// The application's tests need widgets, so a QApplication exists for the whole run. Without a
+// display they use the offscreen platform (ctest runs the tray test under xvfb-run instead).
 #include <QApplication>
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@ void withoutOffscreenNotes(QtMsgType type, const QMessageLogContext& context, co
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     standardHandler = qInstallMessageHandler(withoutOffscreenNotes);

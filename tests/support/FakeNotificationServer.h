@@ -1,21 +1,14 @@
 #pragma once
 // A desktop notification server for tests: it owns org.freedesktop.Notifications on the test
-// session's bus, records every Notify call and answers with increasing ids. Calls come through
-// the bus daemon, so one is recorded only once the event loop turns. Like a real server it
-// refuses a Notify whose arguments have the wrong types (an int replaces_id, say), and records
-// the signature in `refused` instead. Main thread; one at a time per bus.
-//
-//   testing_support::FakeNotificationServer server;
-//   ASSERT_TRUE(server.isRegistered());
-//   notifier.post("Title", "Body", false);
-//   ASSERT_TRUE(server.waitForCalls(1));
-//   EXPECT_EQ(server.calls[0].title, "Title");
+// session's bus, announces `capabilities` and records every Notify call. Calls come through the bus
+// daemon, so one is recorded only once the event loop turns. Like a real server it refuses a
+// Notify whose arguments have the wrong types (an int replaces_id, say), recording the signature
+// in `refused` instead. Main thread; one at a time per bus.
 
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
-#include <QList>
 #include <QStringList>
 #include <QVariantMap>
 #include <QtCore/qtestsupport_core.h>
@@ -29,72 +22,50 @@ public:
     struct Call {
         QString appName;
         uint replacesId = 0;
-        QString icon;
-        QString title;
-        QString body;
-        QStringList actions;
+        QString icon, title, body;
         QVariantMap hints;
         int timeout = 0;
     };
 
-    explicit FakeNotificationServer(QDBusConnection bus = QDBusConnection::sessionBus()) : bus_(std::move(bus)) {
-        registered_ = bus_.registerVirtualObject(path(), this) && bus_.registerService(service());
+    FakeNotificationServer() {
+        registered_ = bus_.registerVirtualObject(kPath, this) && bus_.registerService(kService);
     }
     ~FakeNotificationServer() override {
-        bus_.unregisterService(service());
-        bus_.unregisterObject(path());
+        bus_.unregisterService(kService);
+        bus_.unregisterObject(kPath);
     }
-    FakeNotificationServer(const FakeNotificationServer&) = delete;
-    FakeNotificationServer& operator=(const FakeNotificationServer&) = delete;
-
-    static QString service() { return QStringLiteral("org.freedesktop.Notifications"); }
-    static QString path() { return QStringLiteral("/org/freedesktop/Notifications"); }
-    static QString signature() { return QStringLiteral("susssasa{sv}i"); }
 
     // False when the object path or the service name was taken.
     bool isRegistered() const { return registered_; }
-
-    // Turns the event loop until `count` calls are recorded (true), a call is refused or
-    // `timeoutMs` passes (false).
-    bool waitForCalls(qsizetype count, int timeoutMs = 5000) {
-        (void)QTest::qWaitFor([&] { return calls.size() >= count || !refused.isEmpty(); }, timeoutMs);
+    // Turns the event loop until `count` calls are recorded (true), a call is refused or 5 s pass.
+    bool waitForCalls(qsizetype count) {
+        (void)QTest::qWaitFor([&] { return calls.size() >= count || !refused.isEmpty(); }, 5000);
         return calls.size() >= count;
     }
 
+    QStringList capabilities{QStringLiteral("body")};
     QList<Call> calls;
     QStringList refused;  // signatures of Notify calls with the wrong argument types
 
-    QString introspect(const QString&) const override {
-        return QStringLiteral(
-            "<interface name=\"org.freedesktop.Notifications\">"
-            "<method name=\"Notify\"><arg type=\"s\" direction=\"in\"/><arg type=\"u\" direction=\"in\"/>"
-            "<arg type=\"s\" direction=\"in\"/><arg type=\"s\" direction=\"in\"/><arg type=\"s\" direction=\"in\"/>"
-            "<arg type=\"as\" direction=\"in\"/><arg type=\"a{sv}\" direction=\"in\"/>"
-            "<arg type=\"i\" direction=\"in\"/><arg type=\"u\" direction=\"out\"/></method>"
-            "</interface>");
-    }
-
+    QString introspect(const QString&) const override { return {}; }
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
-        if (message.interface() != service() || message.member() != QStringLiteral("Notify")) return false;
-        if (message.signature() != signature()) {
+        if (message.member() == QStringLiteral("GetCapabilities"))
+            return connection.send(message.createReply(QVariant::fromValue(capabilities)));
+        if (message.member() != QStringLiteral("Notify")) return false;
+        if (message.signature() != QStringLiteral("susssasa{sv}i")) {
             refused.append(message.signature());
-            if (message.isReplyRequired())
-                connection.send(message.createErrorReply(QDBusError::InvalidArgs, QStringLiteral("Wrong arguments")));
-            return true;
+            return connection.send(message.createErrorReply(QDBusError::InvalidArgs, QStringLiteral("Wrong arguments")));
         }
-        calls.append(callOf(message.arguments()));
-        if (message.isReplyRequired()) connection.send(message.createReply(QVariant::fromValue(uint(calls.size()))));
-        return true;
+        const QVariantList args = message.arguments();
+        calls.append({args[0].toString(), args[1].toUInt(), args[2].toString(), args[3].toString(), args[4].toString(),
+                      qdbus_cast<QVariantMap>(args[6]), args[7].toInt()});
+        return connection.send(message.createReply(QVariant::fromValue(uint(calls.size()))));
     }
 
 private:
-    static Call callOf(const QVariantList& args) {
-        return Call{args[0].toString(), args[1].toUInt(), args[2].toString(), args[3].toString(),
-                    args[4].toString(), args[5].toStringList(), qdbus_cast<QVariantMap>(args[6]),
-                    args[7].toInt()};
-    }
-
-    QDBusConnection bus_;
+    static inline const QString kService = QStringLiteral("org.freedesktop.Notifications");
+    static inline const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
+    QDBusConnection bus_ = QDBusConnection::sessionBus();
     bool registered_ = false;
 };
 

@@ -1,14 +1,13 @@
 #pragma once
 // The real file operations with failures injected where a test asks for them: one errno at one
 // operation on matching paths, the refusals of a FAT drive below a folder, and a hook that runs
-// before every operation (to pull a drive out mid-cycle, say). Counts every call.
+// before every operation (to pull a drive out mid-cycle, or kill the process).
 
 #include "platform/PosixFileOperations.h"
 
 #include <QFileInfo>
 #include <QList>
 #include <QRegularExpression>
-#include <QMap>
 #include <QString>
 
 #include <cerrno>
@@ -18,23 +17,19 @@ namespace testing_support {
 
 class FaultyFileOperations final : public spinforge::FileOperations {
 public:
-    enum class Op { fileSize, openForReading, readAll, isWritable, isSameFile, createFolders, remove, copy, move, writeAtomically };
+    enum class Op { fileSize, openForReading, readFile, isWritable, isLink, isSameFile, createFolders, remove, copy, move, writeAtomically };
 
     // The next `times` calls of `op` whose path contains `pathPart` fail with `errnum`
     // (times < 0: every call). For queries a failure means "nothing there".
-    void failOn(Op op, const QString& pathPart, int errnum, int times = -1) {
-        rules_.append({op, pathPart, errnum, times, false});
-    }
+    void failOn(Op op, const QString& pathPart, int errnum, int times = -1) { rules_.append({op, pathPart, errnum, times, false}); }
     // The same, but the operation is carried out first and then reported failed, as when the
     // bytes were written but flushing them (fsync) failed. For copy, move and writeAtomically.
     void failAfterDoing(Op op, const QString& pathPart, int errnum, int times = -1) {
         rules_.append({op, pathPart, errnum, times, true});
     }
-    // Forgets every failure asked for so far, used up or not: a long run sets one per cycle.
-    void clearFailures() { rules_.clear(); }
     // Below `root`, behave as a FAT drive does: names holding : * ? " < > | or \ are refused with
     // EINVAL, a copy of a file larger than `maxFileSize` with EFBIG, and names that differ only
-    // in letter case lead to the same file.
+    // in letter case lead to the same file. An empty root ends it.
     void emulateFat(const QString& root, qint64 maxFileSize = (qint64(1) << 32) - 1) {
         fatRoot_ = root;
         fatMaxFileSize_ = maxFileSize;
@@ -42,23 +37,19 @@ public:
     // Forgets every failure asked for; the FAT behaviour and the hook stay.
     void clearFaults() { rules_.clear(); }
     std::function<void(Op, const QString&)> beforeEach;
-    int calls(Op op) const { return calls_.value(op); }
 
     std::optional<qint64> fileSize(const QString& path) override {
-        if (fails(Op::fileSize, path)) return std::nullopt;
-        return real_.fileSize(path);
+        return fails(Op::fileSize, path) ? std::nullopt : real_.fileSize(path);
     }
     int openForReading(const QString& path) override {
         if (const int error = fails(Op::openForReading, path)) return errno = error, -1;
         return real_.openForReading(path);
     }
-    std::optional<QByteArray> readAll(const QString& path) override {
-        if (fails(Op::readAll, path)) return std::nullopt;
-        return real_.readAll(path);
+    std::optional<QByteArray> readFile(const QString& path, qint64 maxBytes) override {
+        return fails(Op::readFile, path) ? std::nullopt : real_.readFile(path, maxBytes);
     }
-    bool isWritable(const QString& path) override {
-        return !fails(Op::isWritable, path) && real_.isWritable(path);
-    }
+    bool isWritable(const QString& path) override { return !fails(Op::isWritable, path) && real_.isWritable(path); }
+    bool isLink(const QString& path) override { return !fails(Op::isLink, path) && real_.isLink(path); }
     bool isSameFile(const QString& first, const QString& second) override {
         if (fails(Op::isSameFile, first)) return false;
         if (isOnFat(first) && isOnFat(second))
@@ -108,14 +99,12 @@ private:
 
     int fails(Op op, const QString& physicalPath) {
         const QString path = logical(physicalPath);
-        ++calls_[op];
         if (beforeEach) beforeEach(op, path);
         return take(op, path, false);
     }
     // The failure of a rule that lets the operation happen first, once it has: `result`.
     int afterDoing(Op op, const QString& physicalPath, int result) {
-        if (result != 0) return result;
-        return take(op, logical(physicalPath), true);
+        return result != 0 ? result : take(op, logical(physicalPath), true);
     }
     int take(Op op, const QString& path, bool afterDoing) {
         for (Rule& rule : rules_) {
@@ -128,22 +117,15 @@ private:
     // An injected failure, else what a FAT drive would say about the name.
     int refusal(Op op, const QString& path) {
         if (const int error = fails(op, path)) return error;
-        return fatRefusesName(path);
-    }
-    bool isOnFat(const QString& path) const {
-        return !fatRoot_.isEmpty() && logical(path).startsWith(fatRoot_ + u'/');
-    }
-    int fatRefusesName(const QString& physicalPath) const {
-        const QString path = logical(physicalPath);
         if (!isOnFat(path)) return 0;
-        for (QChar c : path.mid(fatRoot_.size()))
+        for (QChar c : logical(path).mid(fatRoot_.size()))
             if (QStringLiteral(":*?\"<>|\\").contains(c)) return EINVAL;
         return 0;
     }
+    bool isOnFat(const QString& path) const { return !fatRoot_.isEmpty() && logical(path).startsWith(fatRoot_ + u'/'); }
 
     spinforge::PosixFileOperations real_;
     QList<Rule> rules_;
-    QMap<Op, int> calls_;
     QString fatRoot_;
     qint64 fatMaxFileSize_ = 0;
 };

@@ -1,0 +1,164 @@
+// The engine's steps one by one: the integrity check, which drives count, a drive sync, drive
+// registration and sign-in. Whole cycles are Cycle's, faults the fault matrix's.
+
+#include "credentials/Keychain.h"
+#include "engine/USBMarker.h"
+#include "support/Await.h"
+#include "support/EngineRig.h"
+
+#include <QRegularExpression>
+
+using namespace testing_support;
+
+namespace {
+
+TEST(Integrity, SizeThenTheWholeStreamedDigestDecide) {
+    EngineRig rig;
+    const QString file = rig.scratch("file");
+    const QByteArray block = noise(1024 * 1024, 1);
+    struct Check {
+        const char* what;
+        QByteArray bytes;
+        QString sha256;
+        qint64 size;
+        bool valid;
+    };
+    const QString empty = QStringLiteral("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    const Check checks[] = {
+        {"the empty file", {}, empty, 0, true},
+        {"exactly one block", block, digestOf(block), block.size(), true},
+        {"one byte past a block", block + "x", digestOf(block + "x"), block.size() + 1, true},
+        {"the last byte changed", block + "x", digestOf(block + "y"), block.size() + 1, false},
+        {"an upper-case digest", block, digestOf(block).toUpper(), block.size(), true},
+        {"a digest with a space", block, digestOf(block) + u' ', block.size(), false},
+        {"the wrong size", block, digestOf(block), block.size() - 1, false},
+    };
+    for (const Check& check : checks) {
+        writeBytes(file, check.bytes);
+        EXPECT_EQ(rig.engine().validFile(file, check.sha256, check.size), check.valid) << check.what;
+    }
+    EXPECT_FALSE(rig.engine().validFile(rig.scratch("missing"), empty, 0));
+}
+
+TEST(Drives, OnlyMountedDrivesRegisteredToTheProfileAreSynced) {
+    EngineRig rig;
+    const QString ours = rig.addDrive("OURS"), other = rig.addDrive("OTHER", 8), none = rig.addDrive("NONE", std::nullopt);
+    writeBytes(none + "/.dj-sync.json", R"({"version":1,"profile_id":"7"})");
+    EXPECT_EQ(rig.engine().mountedVolumes(), (QStringList{ours, other, none}));
+    EXPECT_EQ(rig.engine().registeredVolumes(kProfileId), QStringList{ours});
+    rig.takeDriveAway(ours);
+    EXPECT_EQ(rig.engine().registeredVolumes(kProfileId), QStringList());
+}
+
+class USBSync : public ::testing::Test {
+protected:
+    void SetUp() override {
+        manifest.profile = {kProfileId, QStringLiteral("DJ Demo"), QStringLiteral("Demo Set")};
+        volume = rig.addDrive("DJSTICK");
+    }
+    void addTrack(const QString& path, const QByteArray& bytes, bool cached = true) {
+        if (cached) writeBytes(rig.cached(path), bytes);
+        manifest.tracks.append(trackOf(path, bytes));
+    }
+    qint64 sync() { return rig.engine().syncUSB(volume, manifest); }
+    QString playlist() const { return EngineRig::playlistOn(volume); }
+
+    EngineRig rig;
+    spinforge::Manifest manifest;
+    QString volume;
+};
+
+TEST_F(USBSync, CopiesWhatTheDriveLacksListsEveryTrackAndLeavesTheRestAlone) {
+    addTrack("House/a.mp3", "a");
+    addTrack("b.mp3", "b", false);  // not cached yet: listed, not copied
+    addTrack("c.mp3", "c");
+    writeBytes(EngineRig::onDrive(volume, "c.mp3.spinforge-partial"), "half of c");
+    writeBytes(EngineRig::onDrive(volume, "x.mp3.spinforge-partial"), "not ours to clean");
+    writeBytes(EngineRig::onDrive(volume, "mine.mp3"), "the DJ's own");
+
+    EXPECT_EQ(sync(), 2);
+    EXPECT_EQ(fileBytes(EngineRig::onDrive(volume, "House/a.mp3")), QByteArray("a"));
+    EXPECT_EQ(fileBytes(playlist()),
+              QByteArray("#EXTM3U\nDJ-Music/Demo Set/House/a.mp3\nDJ-Music/Demo Set/b.mp3\nDJ-Music/Demo Set/c.mp3\n"));
+    EXPECT_EQ(filesBelow(volume + "/DJ-Music/Demo Set"),
+              (QStringList{"House/a.mp3", "c.mp3", "mine.mp3", "x.mp3.spinforge-partial"}));
+
+    // Up to date: nothing copied, the playlist written afresh.
+    QFile::remove(playlist());
+    EXPECT_EQ(sync(), 0);
+    EXPECT_TRUE(QFile::exists(playlist()));
+    // A copy of the right size but the wrong bytes is replaced.
+    writeBytes(EngineRig::onDrive(volume, "c.mp3"), "C");
+    EXPECT_EQ(sync(), 1);
+    EXPECT_EQ(fileBytes(EngineRig::onDrive(volume, "c.mp3")), QByteArray("c"));
+}
+
+class Registration : public ::testing::Test {
+protected:
+    void SetUp() override {
+        rig.serve({{"House/a.mp3", "track a"}}, {.accounts = {"dj@example.com:secret:7:Demo Set:DJ Demo",
+                                                              "ac@example.com:secret:9:Tribute:AC/DC Tribute"}});
+        writeBytes(rig.cached("House/a.mp3"), "track a");
+    }
+    std::string registering(const QString& volume) { return failureOf([&] { await(rig.engine().registerUSB(volume)); }); }
+    EngineRig rig;
+};
+
+TEST_F(Registration, OnlyDrivesWhereRemovableDrivesAreMountedCanBeRegistered) {
+    const QString elsewhere = rig.scratch("mediastick");
+    QDir().mkpath(elsewhere);
+    for (const QString& volume : {QStringLiteral("/Volumes/DJSTICK"), rig.scratch("media"),
+                                  rig.scratch("media/../mediastick"), elsewhere}) {
+        EXPECT_EQ(registering(volume), "Choose a removable drive mounted under /Volumes.") << volume.toStdString();
+    }
+    EXPECT_EQ(filesBelow(elsewhere), QStringList());
+    EXPECT_EQ(rig.service().counters()["manifest"], 0);
+}
+
+TEST_F(Registration, WritesTheMarkerForTheCurrentProfileAndCopiesTheLibrary) {
+    const QString volume = rig.addDrive("DJ STICK", 3);  // registered to another account until now
+    EXPECT_EQ(registering(volume), "no failure");
+
+    const QRegularExpression expected(R"(^\{"version":1,"profile_id":7,"profile_name":"DJ Demo",)"
+                                      R"("library_folder":"DJ-Music/Demo Set","registered_at":"[0-9-]{10}T[0-9:]{8}Z"\}$)");
+    EXPECT_TRUE(expected.match(QString::fromUtf8(fileBytes(volume + "/.dj-sync.json"))).hasMatch());
+    EXPECT_EQ(fileBytes(EngineRig::onDrive(volume, "House/a.mp3")), QByteArray("track a"));
+    EXPECT_EQ(rig.states, QList<State>{State::success("Registered DJ STICK")});
+    EXPECT_EQ(rig.engine().registeredVolumes(kProfileId), QStringList{volume});
+}
+
+// After a sign-in to another account the held manifest is that of the account before: a
+// registration must not write the old profile onto the drive, nor fill it with the old library.
+TEST_F(Registration, AfterSigningInToAnotherAccountTheDriveGetsThatAccountsProfile) {
+    rig.runCycle();  // holds account 7's manifest now
+    rig.service().setFault(R"({"endpoint": "manifest", "status": 500, "times": 1})");  // the new account's first sync fails
+    await(rig.engine().login(QString::fromStdString(rig.service().baseUrl()), "ac@example.com", "secret"));
+    EXPECT_EQ(rig.states.last(), State::failed("Server request failed (500)."));
+
+    const QString volume = rig.addDrive("DJSTICK", std::nullopt);
+    EXPECT_EQ(registering(volume), "no failure");
+    const std::optional<spinforge::USBMarker> marker = spinforge::USBMarker::decode(fileBytes(volume + "/.dj-sync.json"));
+    ASSERT_TRUE(marker);
+    EXPECT_EQ(marker->profileId, 9);
+    EXPECT_EQ(marker->profileName, QStringLiteral("AC/DC Tribute"));
+    EXPECT_TRUE(QFile::exists(volume + QStringLiteral("/Spinforge \u2014 AC\u2215DC Tribute.m3u8")));
+    EXPECT_FALSE(QFile::exists(volume + "/DJ-Music/Demo Set"));
+}
+
+TEST(SignIn, StoresWhatItNeedsAndRunsTheFirstSync) {
+    EngineRig rig;
+    rig.serve({{"a.mp3", "a"}});
+    rig.keyring.erase("com.spinforge.mac", "device-token");
+    await(rig.engine().login(QStringLiteral(" %1/ ").arg(QString::fromStdString(rig.service().baseUrl())), "dj@example.com", "secret"));
+    EXPECT_EQ(rig.messages().mid(0, 3), (QStringList{"Signing in\u2026", "Connected as DJ Demo", "Checking cloud library\u2026"}));
+    EXPECT_EQ(rig.states.last(), State::success("1 tracks cached \u2014 connect USB"));
+    EXPECT_EQ(rig.settings.serverURL(), QString::fromStdString(rig.service().baseUrl()));
+    EXPECT_EQ(rig.settings.deviceId(), 1);
+    EXPECT_TRUE(spinforge::Keychain::load(rig.keyring));
+
+    EXPECT_EQ(failureOf([&] { await(rig.engine().login(rig.settings.serverURL().value(), "dj@example.com", "wrong")); }),
+              "Invalid e-mail or password.");
+    EXPECT_EQ(rig.states.last(), State::working("Signing in\u2026"));
+}
+
+}  // namespace

@@ -1,0 +1,385 @@
+// The rows of the fault matrix: the service, the drive, the computer's own disk, and drive
+// registration, each misbehaving in one way at a time.
+
+#include "engine/USBMarker.h"
+#include "faults/FaultMatrix.h"
+
+#include <QProcess>
+#include <QTcpServer>
+#include <httplib.h>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace testing_support;
+using Op = FaultyFileOperations::Op;
+
+namespace {
+
+constexpr const char* kUnchangedDrive = "a.mp3 new \u00b7 b.mp3, playlist old \u00b7 c.mp3, d.mp3 missing";
+constexpr const char* kUnchangedLibrary = "a.mp3 new \u00b7 b.mp3 old \u00b7 c.mp3, d.mp3 missing";
+constexpr const char* kAllNew = "a.mp3, b.mp3, c.mp3, d.mp3, playlist new";
+constexpr const char* kLibraryNew = "a.mp3, b.mp3, c.mp3, d.mp3 new";
+constexpr const char* kAbAndNoMore = "a.mp3, b.mp3 new \u00b7 playlist old \u00b7 c.mp3, d.mp3 missing";
+const std::vector<Disk> kEveryFileSystem{Disk::tmpfs, Disk::exfat, Disk::vfat};
+const std::string kHtml = "<html><body><h1>Server Error</h1><p>nginx</p></body></html>";
+
+// The manifest the service sends now, for a row to spoil.
+nlohmann::json manifestOf(FaultMatrix& m) {
+    httplib::Client client("127.0.0.1", m.rig().service().port());
+    const httplib::Result reply = client.Get("/api/client/manifest", {{"Authorization", std::string("Bearer ") + kToken}});
+    if (!reply || reply->status != 200) throw std::runtime_error("no manifest from the development service");
+    return nlohmann::json::parse(reply->body);
+}
+
+// The next manifest fetch answered with `body` and status 200.
+void serveManifest(FaultMatrix& m, const std::string& body) {
+    m.serviceFault(nlohmann::json{{"endpoint", "manifest"}, {"status", 200}, {"body", body}, {"content_type", "application/json"}}.dump());
+}
+
+struct Answer {
+    std::string text;
+    bool asErrorText = false;  // {"error": text} rather than the text as the body
+};
+
+// The service refusing `endpoint` (b.mp3's download) once with `status` and `answer`.
+Row refusal(int order, const char* name, const char* fault, const std::string& endpoint, int status, const Answer& answer,
+            const char* message) {
+    const auto inject = [=](FaultMatrix& m) {
+        nlohmann::json refusal{{"endpoint", endpoint}, {"status", status}, {answer.asErrorText ? "error" : "body", answer.text}};
+        if (endpoint == "download") refusal["track"] = "House/b.mp3";
+        m.serviceFault(refusal.dump());
+    };
+    return {order, name, fault, inject, {}, Kind::failed, message, kUnchangedDrive, kUnchangedLibrary, 1};
+}
+
+void pointBack(FaultMatrix& m) { m.rig().settings.setServerURL(QString::fromStdString(m.rig().service().baseUrl())); }
+
+// A device or a drive can't hold it; on a real one the track leaves the library instead.
+void clearFat(FaultMatrix& m) {
+    m.rig().files.emulateFat({});
+    if (m.rig().disk() == Disk::exfat || m.rig().disk() == Disk::vfat) m.serveWithoutExtras();
+}
+
+void replaceMarker(FaultMatrix& m, const std::function<void(const QByteArray&)>& put) {
+    const QString marker = m.root() + u'/' + spinforge::USBMarker::fileName;
+    m.forget(marker);
+    QFile::remove(marker);
+    put(QFile::encodeName(marker));
+}
+void restoreMarker(FaultMatrix& m) {
+    const QString marker = m.root() + u'/' + spinforge::USBMarker::fileName;
+    ::unlink(QFile::encodeName(marker).constData());
+    EngineRig::registerDrive(m.root());
+    m.remember(marker);
+}
+
+// Moves the files below `from` to `to`, which may be on another file system.
+void moveFiles(const QString& from, const QString& to) {
+    for (const QString& file : filesBelow(from)) writeBytes(to + u'/' + file, fileBytes(from + u'/' + file));
+    QDir(from).removeRecursively();
+    QDir().mkpath(to);
+}
+
+// `folder` of the drive moved to the computer's own disk, a link left in its place.
+void linkOutside(FaultMatrix& m, const QString& folder) {
+    const QString onDrive = m.root() + u'/' + folder, outside = m.outside() + u'/' + QFileInfo(folder).fileName();
+    moveFiles(onDrive, outside);
+    for (const QString& file : filesBelow(outside)) m.remember(outside + u'/' + file);
+    ::symlink(QFile::encodeName(outside).constData(), QFile::encodeName(onDrive).constData());
+}
+void unlinkOutside(FaultMatrix& m, const QString& folder) {
+    const QString onDrive = m.root() + u'/' + folder, outside = m.outside() + u'/' + QFileInfo(folder).fileName();
+    ::unlink(QFile::encodeName(onDrive).constData());
+    for (const QString& file : filesBelow(outside)) m.forget(outside + u'/' + file);
+    moveFiles(outside, onDrive);
+    QDir(outside).removeRecursively();
+}
+
+const std::vector<Row> kServiceRows{
+    {1, "ConnectionRefused", "Connection refused (nothing listens at the address)",
+     [](FaultMatrix& m) {
+         QTcpServer probe;  // a port nothing listens on
+         probe.listen(QHostAddress::LocalHost);
+         m.rig().settings.setServerURL(QStringLiteral("http://127.0.0.1:%1").arg(probe.serverPort()));
+     },
+     pointBack, Kind::failed,
+     "Could not reach 127.0.0.1:PORT: Connection refused", kUnchangedDrive, kUnchangedLibrary},
+    refusal(2, "Unauthorized", "401 with an \"error\" text", "manifest", 401, {"This computer was signed out on the dashboard.", true},
+            "This computer was signed out on the dashboard."),
+    refusal(3, "UnauthorizedWithoutText", "401 with an empty body", "manifest", 401, {}, "Sign in to this Mac first."),
+    refusal(4, "ForbiddenHtml", "403 with an HTML page (manifest)", "manifest", 403, {kHtml}, "Server request failed (403)."),
+    refusal(5, "ForbiddenJson", "403 with a JSON \"error\" (manifest)", "manifest", 403, {"Your subscription has ended.", true},
+            "Your subscription has ended."),
+    refusal(6, "ForbiddenEmpty", "403 with an empty body (manifest)", "manifest", 403, {}, "Server request failed (403)."),
+    refusal(7, "NotFoundHtml", "404 with an HTML page (download of b.mp3)", "download", 404, {kHtml},
+            "Server request failed (404)."),
+    refusal(8, "NotFoundJson", "404 with a JSON \"error\" (download of b.mp3: a download's body is never read)", "download", 404,
+            {"This track was removed.", true}, "Server request failed (404)."),
+    refusal(9, "ServerErrorHtml", "500 with an HTML page (manifest)", "manifest", 500, {kHtml}, "Server request failed (500)."),
+    refusal(10, "ServerErrorJson", "500 with a JSON \"error\" (manifest)", "manifest", 500, {"The library is being rebuilt.", true},
+            "The library is being rebuilt."),
+    {11, "ManifestNotJson", "A manifest that is not JSON (200 with a captive portal's page)",
+     [](FaultMatrix& m) { serveManifest(m, "<html><body>Please log in to the hotel Wi-Fi</body></html>"); }, {},
+     Kind::failed, "The server's manifest is invalid: it is not JSON (error at byte 1)", kUnchangedDrive,
+     kUnchangedLibrary, 1},
+    {12, "ManifestTruncated", "A truncated manifest (the first half of the real one)",
+     [](FaultMatrix& m) {
+         const std::string whole = manifestOf(m).dump();
+         serveManifest(m, whole.substr(0, whole.size() / 2));
+     },
+     {}, Kind::failed, "The server's manifest is invalid: it is not JSON (error at byte 617)", kUnchangedDrive,
+     kUnchangedLibrary, 1},
+    {13, "ManifestWithOneUnsafeTrack", "A manifest with one bad track (a path leaving the library: ../../.profile)",
+     [](FaultMatrix& m) {
+         nlohmann::json manifest = manifestOf(m);
+         manifest["tracks"][2]["relative_path"] = "../../.profile";
+         serveManifest(m, manifest.dump());
+     },
+     {}, Kind::failed,
+     "The server's manifest is invalid: tracks[2].relative_path \"../../.profile\" has a '..' component",
+     kUnchangedDrive, kUnchangedLibrary, 1},
+    {14, "ManifestWithOneTrackMissingItsDigest", "A manifest with one bad track (no sha256)",
+     [](FaultMatrix& m) {
+         nlohmann::json manifest = manifestOf(m);
+         manifest["tracks"][3].erase("sha256");
+         serveManifest(m, manifest.dump());
+     },
+     {}, Kind::failed, "The server's manifest is invalid: tracks[3].sha256 is missing", kUnchangedDrive,
+     kUnchangedLibrary, 1},
+    {15, "ManifestWithWholeNumbersAsFloats",
+     "A manifest whose integers are written as JavaScript and Python may send them (1024.0, 1e0)",
+     [](FaultMatrix& m) {
+         nlohmann::json manifest = manifestOf(m);
+         manifest["profile"]["id"] = double(kProfileId);
+         for (nlohmann::json& track : manifest["tracks"]) track["byte_size"] = double(track["byte_size"].get<qint64>());
+         std::string text = manifest.dump();
+         text.replace(text.find("\"version\":1"), 11, "\"version\":1e0");
+         serveManifest(m, text);
+     },
+     {}, Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew, 1},
+    {16, "WrongBytes", "Wrong bytes for b.mp3 (one byte changed, same length)",
+     [](FaultMatrix& m) { m.serviceFault(R"({"endpoint": "download", "wrong_bytes": true, "track": "House/b.mp3"})"); },
+     {}, Kind::failed, "Integrity check failed for b.mp3.", kUnchangedDrive, kUnchangedLibrary, 1},
+    {17, "ConnectionDroppedMidDownload", "Connection dropped after 40 KiB of b.mp3",
+     [](FaultMatrix& m) { m.serviceFault(R"({"endpoint": "download", "drop_after": 40960, "track": "House/b.mp3"})"); },
+     {}, Kind::failed,
+     "Could not download House/b.mp3: the download from 127.0.0.1:PORT ended early: 40960 of 163840 bytes arrived",
+     kUnchangedDrive, kUnchangedLibrary, 1},
+    {18, "StallMidDownload", "Download of b.mp3 stalls after 40 KiB (idle timeout 1.5 s)",
+     [](FaultMatrix& m) {
+         m.rig().timeouts.request = std::chrono::milliseconds(1500);
+         m.rig().resetEngine();
+         m.serviceFault(R"({"endpoint": "download", "stall_after": 40960, "track": "House/b.mp3"})");
+     },
+     {}, Kind::failed,
+     "Could not download House/b.mp3: the download from 127.0.0.1:PORT broke off: no data for 1.5 seconds",
+     kUnchangedDrive, kUnchangedLibrary, 1},
+    {19, "SlowButSteadyDownload", "c.mp3 arrives at 48 KiB/s, 2 s in all (idle timeout 0.8 s)",
+     [](FaultMatrix& m) {
+         m.rig().timeouts.request = std::chrono::milliseconds(800);
+         m.rig().resetEngine();
+         m.serviceFault(R"({"endpoint": "download", "bytes_per_second": 49152, "track": "Techno/c.mp3"})");
+     },
+     {}, Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew, 1},
+    {20, "UntrustedCertificate", "HTTPS with a self-signed certificate the system does not trust",
+     [](FaultMatrix& m) {
+         const QString folder = m.rig().scratch("certificate");
+         QDir().mkpath(folder);
+         ASSERT_EQ(QProcess::execute("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj",
+                                                 "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout",
+                                                 folder + "/key.pem", "-out", folder + "/cert.pem"}),
+                   0);
+         m.otherService = std::make_unique<DevServer>(DevServerOptions{.tlsCert = (folder + "/cert.pem").toStdString(),
+                                                                       .tlsKey = (folder + "/key.pem").toStdString()});
+         m.rig().settings.setServerURL(QString::fromStdString(m.otherService->baseUrl()));
+     },
+     [](FaultMatrix& m) {
+         pointBack(m);
+         m.otherService.reset();
+     },
+     Kind::failed,
+     "Could not reach 127.0.0.1:PORT: the secure connection failed (SSL handshake failed: The certificate is "
+     "self-signed, and untrusted)",
+     kUnchangedDrive, kUnchangedLibrary},
+    {21, "StatusReportRefused", "The status report answered with 500",
+     [](FaultMatrix& m) { m.serviceFault(R"({"endpoint": "status", "status": 500})"); }, {}, Kind::success,
+     "3 tracks copied to USB", kAllNew, kLibraryNew, 1},
+};
+
+const std::vector<Row> kDriveRows{
+    {1, "FullMidTrack", "The drive fills up in the middle of b.mp3 (ENOSPC)",
+     [](FaultMatrix& m) {
+         // Room for what is there and part of the new b.mp3, which is staged beside the old one.
+         if (KernelDrive* drive = m.rig().kernelDrive(m.volume())) drive->remount(0, "size=256k");
+         else m.rig().files.failOn(Op::copy, "House/b.mp3", ENOSPC);
+     },
+     [](FaultMatrix& m) {
+         if (KernelDrive* drive = m.rig().kernelDrive(m.volume())) drive->remount(0, "size=4m");
+     },
+     Kind::failed, "Could not copy House/b.mp3 to DJSTICK: No space left on device", kUnchangedDrive, kLibraryNew},
+    {2, "ReadOnlyBetweenCycles", "The drive is remounted read-only between cycles",
+     [](FaultMatrix& m) {
+         if (KernelDrive* drive = m.rig().kernelDrive(m.volume())) drive->remount(MS_RDONLY);
+         else m.rig().files.failOn(Op::isWritable, m.volume(), EROFS);
+     },
+     [](FaultMatrix& m) {
+         if (KernelDrive* drive = m.rig().kernelDrive(m.volume())) drive->remount(0);
+     },
+     Kind::success, "3 tracks cached \u2014 connect USB", kUnchangedDrive, kLibraryNew},
+    {3, "UnmountedLazilyMidCopy", "The drive is unmounted (lazily) while c.mp3 is copied",
+     [](FaultMatrix& m) {
+         m.rig().files.beforeEach = [&m](Op op, const QString& path) {
+             if (op != Op::copy || !path.contains("Techno/c.mp3")) return;
+             m.rig().files.beforeEach = nullptr;
+             m.rig().takeDriveAway(m.volume());
+         };
+     },
+     [](FaultMatrix& m) { m.rig().bringDriveBack(m.volume()); }, Kind::failed,
+     "Could not copy Techno/d.mp3 to DJSTICK: the drive is no longer mounted",
+     "a.mp3, b.mp3, c.mp3 new \u00b7 playlist old \u00b7 d.mp3 missing", kLibraryNew, 0, {}, {Disk::ext4}},
+    {4, "LeftoversOfAKilledRun",
+     "Half-written .spinforge-partial files of a killed run: a track and the playlist on the drive, a download in the library",
+     [](FaultMatrix& m) {
+         writeBytes(m.onDrive("House/b.mp3") + ".spinforge-partial", kTrackB.left(70000));
+         writeBytes(m.root() + QStringLiteral("/Spinforge \u2014 DJ Demo.m3u8.spinforge-partial"), "#EXTM3U\nDJ-Mus");
+         writeBytes(m.rig().cached("Techno/c.mp3") + ".spinforge-partial", kTrackC.left(30000));
+     },
+     {}, Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew, 0, {}, kEveryFileSystem},
+    {5, "IoErrorOnWrite", "I/O error (EIO) writing c.mp3",
+     [](FaultMatrix& m) { m.rig().files.failOn(Op::copy, "Techno/c.mp3", EIO, 1); }, {}, Kind::failed,
+     "Could not copy Techno/c.mp3 to DJSTICK: Input/output error", kAbAndNoMore, kLibraryNew},
+    {6, "IoErrorOnFlush", "I/O error (EIO) from fsync after c.mp3's bytes were written",
+     [](FaultMatrix& m) { m.rig().files.failAfterDoing(Op::copy, "Techno/c.mp3", EIO, 1); }, {}, Kind::failed,
+     "Could not copy Techno/c.mp3 to DJSTICK: Input/output error",
+     "a.mp3, b.mp3 new \u00b7 playlist old \u00b7 c.mp3, d.mp3 missing; staging file left: c.mp3.spinforge-partial",
+     kLibraryNew},
+    {7, "IoErrorFlushingTheRename", "I/O error (EIO) flushing the folder after b.mp3 was renamed into place",
+     [](FaultMatrix& m) { m.rig().files.failAfterDoing(Op::move, "Demo Set/House/b.mp3", EIO, 1); }, {}, Kind::failed,
+     "Could not move House/b.mp3 into place on DJSTICK: Input/output error", kAbAndNoMore, kLibraryNew},
+    {8, "FatRefusesAName", "FAT refuses a name with ':' and '?' (EINVAL from the kernel, ENOENT from exfat-fuse)",
+     [](FaultMatrix& m) { m.emulateFat(); }, clearFat, Kind::failed,
+     "Could not copy Live/Intro: Berlin?.mp3 to DJSTICK: the drive does not accept this file name (FAT drives "
+     "refuse the characters : * ? \" < > | \\)",
+     "a.mp3, b.mp3 new \u00b7 playlist old \u00b7 Intro: Berlin?.mp3, c.mp3, d.mp3 missing",
+     "a.mp3, b.mp3, Intro: Berlin?.mp3, c.mp3, d.mp3 new", 0, {{"Live/Intro: Berlin?.mp3", noise(20 * 1024, 6)}},
+     kEveryFileSystem},
+    {9, "FatFileTooLarge", "A file past FAT's size limit (EFBIG; the limit scaled from 4 GiB \u2212 1 to 100 KiB)",
+     [](FaultMatrix& m) { m.emulateFat(100 * 1024); }, clearFat, Kind::failed,
+     "Could not copy House/b.mp3 to DJSTICK: the file is too large for the drive (FAT drives hold files of at most "
+     "4 GiB \u2212 1 byte)",
+     kUnchangedDrive, kLibraryNew},
+    {10, "FatCaseOnlyNames", "Two tracks differing only in letter case, House/A.mp3 and House/a.mp3, on FAT",
+     [](FaultMatrix& m) { m.emulateFat(); }, clearFat, Kind::failed,
+     "Could not copy House/A.mp3 to DJSTICK: the drive does not tell capital from small letters, so it can't hold "
+     "both House/A.mp3 and House/a.mp3",
+     "a.mp3 new \u00b7 b.mp3, playlist old \u00b7 A.mp3, c.mp3, d.mp3 missing", "A.mp3, a.mp3, b.mp3, c.mp3, d.mp3 new",
+     0, {{"House/A.mp3", noise(24 * 1024, 7)}}, kEveryFileSystem},
+    {11, "TrackNameOf237Bytes", "A track whose name is 237 bytes (77 CJK characters): 255 with \".spinforge-partial\"",
+     {}, {}, Kind::success, "4 tracks copied to USB",
+     "a.mp3, b.mp3, \u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u2026\u6f22\u6f22ab.mp3, c.mp3, d.mp3, playlist new",
+     "a.mp3, b.mp3, \u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u2026\u6f22\u6f22ab.mp3, c.mp3, d.mp3 new", 0,
+     {{QStringLiteral("House/") + QString(77, QChar(0x6f22)) + QStringLiteral("ab.mp3"), noise(12 * 1024, 8)}},
+     {Disk::tmpfs, Disk::exfat}},
+    {12, "DriveFolderIsALink", "DJ-Music is a link to a folder on the computer's own disk",
+     [](FaultMatrix& m) { linkOutside(m, "DJ-Music"); }, [](FaultMatrix& m) { unlinkOutside(m, "DJ-Music"); },
+     Kind::failed, "Could not sync DJSTICK: DJ-Music is a link, and Spinforge does not write through links on a drive",
+     kUnchangedDrive, kLibraryNew},
+    {13, "FolderBelowIsALink", "DJ-Music/Demo Set/Techno is a link to a folder on the computer's own disk",
+     [](FaultMatrix& m) { linkOutside(m, "DJ-Music/Demo Set/Techno"); },
+     [](FaultMatrix& m) { unlinkOutside(m, "DJ-Music/Demo Set/Techno"); }, Kind::failed,
+     "Could not sync DJSTICK: DJ-Music/Demo Set/Techno is a link, and Spinforge does not write through links on a drive",
+     kAbAndNoMore, kLibraryNew},
+    {14, "MarkerIsAFifo", "The marker .dj-sync.json is a FIFO (read at every cycle: it must not block)",
+     [](FaultMatrix& m) { replaceMarker(m, [](const QByteArray& path) { ::mkfifo(path.constData(), 0644); }); },
+     restoreMarker, Kind::success, "3 tracks cached \u2014 connect USB", kUnchangedDrive, kLibraryNew},
+    {15, "MarkerLinksToDevZero", "The marker .dj-sync.json is a link to /dev/zero",
+     [](FaultMatrix& m) { replaceMarker(m, [](const QByteArray& path) { ::symlink("/dev/zero", path.constData()); }); },
+     restoreMarker, Kind::success, "3 tracks cached \u2014 connect USB", kUnchangedDrive, kLibraryNew},
+    {16, "MarkerTooLarge", "The marker .dj-sync.json is 100 KiB (a valid marker padded with spaces)",
+     [](FaultMatrix& m) {
+         replaceMarker(m, [](const QByteArray& path) {
+             const spinforge::Profile demo{kProfileId, QStringLiteral("DJ Demo"), QStringLiteral("Demo Set")};
+             writeBytes(QFile::decodeName(path), spinforge::USBMarker::forProfile(demo).encoded() + QByteArray(100 * 1024, ' '));
+         });
+     },
+     restoreMarker, Kind::success, "3 tracks cached \u2014 connect USB", kUnchangedDrive, kLibraryNew},
+};
+
+const std::vector<Row> kLocalRows{
+    {1, "LibraryDiskFull", "The library's disk fills up while b.mp3 downloads",
+     [](FaultMatrix& m) { m.mountLibraryDisk(QStringLiteral("size=256k")); },
+     [](FaultMatrix& m) { m.libraryDisk()->remount(0, "size=4m"); }, Kind::failed,
+     "Could not write ~/.local/share/Spinforge/Library/House/b.mp3: No space left on device", kUnchangedDrive,
+     kUnchangedLibrary, 0, {}, {Disk::tmpfs}, true},
+    {2, "UnreadableCachedFile", "A cached file that can't be read (EACCES opening a.mp3)",
+     [](FaultMatrix& m) { m.rig().files.failOn(Op::openForReading, "Library/House/a.mp3", EACCES, 1); }, {},
+     Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew},
+    {3, "CachedFileChangedBeforeTheCycle", "A cached file changed behind our back before the cycle (a.mp3, same size)",
+     [](FaultMatrix& m) {
+         QByteArray damaged = kTrackA;
+         damaged[100] = char(damaged[100] ^ 0x5a);
+         writeBytes(m.rig().cached("House/a.mp3"), damaged);
+     },
+     {}, Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew},
+    {4, "CachedFileChangedBetweenCheckAndCopy", "A cached file changed between its check and its copy to the drive (c.mp3)",
+     [](FaultMatrix& m) {
+         m.rig().files.beforeEach = [&m](Op op, const QString& path) {
+             if (op != Op::copy || !path.contains("Techno/c.mp3")) return;
+             m.rig().files.beforeEach = nullptr;
+             QByteArray damaged = kTrackC;
+             damaged[5] = char(damaged[5] ^ 0x5a);
+             m.tamper("Techno/c.mp3", damaged);
+         };
+     },
+     {}, Kind::failed, "Integrity check failed for c.mp3.", kAbAndNoMore,
+     "a.mp3, b.mp3, d.mp3 new \u00b7 c.mp3 as the other program left it"},
+    {5, "IoErrorFlushingTheLibraryRename", "I/O error (EIO) flushing the library's folder after b.mp3 was renamed into place",
+     [](FaultMatrix& m) { m.rig().files.failAfterDoing(Op::move, "Library/House/b.mp3", EIO, 1); }, {}, Kind::failed,
+     "Could not move House/b.mp3 into place in the library: Input/output error", kUnchangedDrive,
+     "a.mp3, b.mp3 new \u00b7 c.mp3, d.mp3 missing"},
+};
+
+constexpr const char* kNothingOnTheDrive = "a.mp3, b.mp3, c.mp3, d.mp3, playlist missing";
+
+const std::vector<Row> kRegistrationRows{
+    {1, "ManifestRefused", "The manifest answered with 500 during registration",
+     [](FaultMatrix& m) {
+         m.rig().resetEngine();  // a fresh agent holds no manifest, so registration fetches one
+         m.serviceFault(R"({"endpoint": "manifest", "status": 500, "error": "Try again later."})");
+     },
+     {}, Kind::failed, "Try again later.", kNothingOnTheDrive, kLibraryNew, 1},
+    {2, "MarkerWriteFails", "I/O error (EIO) writing the marker .dj-sync.json",
+     [](FaultMatrix& m) { m.rig().files.failOn(Op::writeAtomically, ".dj-sync.json", EIO, 1); }, {}, Kind::failed,
+     "Could not write the marker .dj-sync.json on DJSTICK: Input/output error", kNothingOnTheDrive, kLibraryNew},
+    {3, "DriveFullDuringTheFirstCopy", "The drive fills up copying c.mp3 during registration (ENOSPC)",
+     [](FaultMatrix& m) { m.rig().files.failOn(Op::copy, "Techno/c.mp3", ENOSPC, 1); }, {}, Kind::failed,
+     "Could not copy Techno/c.mp3 to DJSTICK: No space left on device",
+     "a.mp3, b.mp3 new \u00b7 c.mp3, d.mp3, playlist missing", kLibraryNew},
+    {4, "MarkerIsALink", "The drive's .dj-sync.json is a link to a file on the computer's own disk",
+     [](FaultMatrix& m) {
+         const QString target = m.outside() + "/settings.json";
+         writeBytes(target, "{\"the computer's\": true}");
+         m.remember(target);
+         ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(m.root() + "/.dj-sync.json").constData());
+     },
+     [](FaultMatrix& m) { ::unlink(QFile::encodeName(m.root() + "/.dj-sync.json").constData()); }, Kind::failed,
+     "Could not register DJSTICK: .dj-sync.json is a link, and Spinforge does not write through links on a drive",
+     kNothingOnTheDrive, kLibraryNew},
+};
+
+class Faults : public FaultMatrix {};
+
+TEST_P(Faults, Cycle) { run(std::string(GetParam().group) == "Registration"); }
+
+INSTANTIATE_TEST_SUITE_P(ServiceFaults, Faults, ::testing::ValuesIn(FaultMatrix::casesOf("Service", kServiceRows)),
+                         FaultMatrix::nameOf);
+INSTANTIATE_TEST_SUITE_P(DriveFaults, Faults, ::testing::ValuesIn(FaultMatrix::casesOf("Drive", kDriveRows)),
+                         FaultMatrix::nameOf);
+INSTANTIATE_TEST_SUITE_P(LocalFaults, Faults, ::testing::ValuesIn(FaultMatrix::casesOf("Local", kLocalRows)),
+                         FaultMatrix::nameOf);
+INSTANTIATE_TEST_SUITE_P(RegistrationFaults, Faults,
+                         ::testing::ValuesIn(FaultMatrix::casesOf("Registration", kRegistrationRows)), FaultMatrix::nameOf);
+
+}  // namespace

@@ -1,0 +1,117 @@
+// The service client's own rules: where a reference leads, what a reply means, which addresses
+// sign-in refuses, and what a request carries. What the network's failures look like to the DJ is
+// the fault matrix's.
+#include "records/SpinforgeError.h"
+#include "service/APIClient.h"
+#include "support/Await.h"
+#include "support/DevServer.h"
+#include "support/Fakes.h"
+#include "support/TestSupport.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace spinforge;
+using testing_support::MemoryKeyring;
+
+namespace {
+
+using testing_support::failureOf;
+
+class ClientRules : public ::testing::Test {
+protected:
+    void signIn(const QByteArray& token) { keyring.add("com.spinforge.mac", "device-token", {}, token); }
+    QTemporaryDir folder;
+    MemoryKeyring keyring;
+    Settings settings{folder.filePath("Spinforge.conf")};
+    APIClient client{keyring, settings};
+};
+
+TEST_F(ClientRules, ReferencesResolveAgainstTheStoredAddressAndOnlyToTheWeb) {
+    struct Case {
+        const char* stored;
+        const char* reference;
+        const char* expected;  // or the failure's text
+    };
+    const Case cases[] = {
+        {"http://host:8787", "/api/client/manifest", "http://host:8787/api/client/manifest"},
+        // A path of the server's own is replaced by an absolute path, and loses its last segment to
+        // a relative one, since trailing slashes are dropped.
+        {"https://host/app/v1/", "/api/client/login", "https://host/api/client/login"},
+        {"https://host/app/v1/", "tracks/1", "https://host/app/tracks/1"},
+        {"http://host:8787", "https://cdn.example:9443/t/1?sig=abc", "https://cdn.example:9443/t/1?sig=abc"},
+        {"HTTP://Host:8787", "/x", "http://host:8787/x"},
+        // Nothing that would read this machine's files or leave the web.
+        {"http://host:8787", "file:///etc/passwd", "The server returned an invalid response."},
+        {"http://host:8787", "ftp://host/t/1", "The server returned an invalid response."},
+        {"http:/a", "..//b", "The server returned an invalid response."},
+        {"http://exa mple.com", "/x", "Enter a valid Spinforge server URL."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.stored) + " + " + c.reference);
+        settings.setServerURL(QString::fromUtf8(c.stored));
+        QString resolved;
+        const std::string failure = failureOf([&] { resolved = client.url(QString::fromUtf8(c.reference)).toString(); });
+        EXPECT_EQ(failure == "no failure" ? resolved.toStdString() : failure, c.expected);
+    }
+}
+
+// The one place where a reply's status and error text become what the user reads.
+TEST(ClientValidate, StatusAndErrorTextDecideTheFailure) {
+    struct Case {
+        std::optional<int> status;
+        const char* body;
+        std::optional<QString> failure;
+    };
+    const Case cases[] = {
+        {200, "not json at all", std::nullopt},
+        {299, R"({"error":"ignored on success"})", std::nullopt},
+        {std::nullopt, "", "The server returned an invalid response."},
+        {401, R"({"error":"Token revoked."})", "Token revoked."},
+        {401, "", "Sign in to this Mac first."},
+        {401, R"({"error":42})", "Sign in to this Mac first."},
+        {403, R"({"error":""})", ""},
+        {500, "<html><body>Oops</body></html>", "Server request failed (500)."},
+        {502, R"(["error","x"])", "Server request failed (502)."},
+        {302, "", "Server request failed (302)."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.body) + " / " + std::to_string(c.status.value_or(-1)));
+        std::optional<QString> failure;
+        try {
+            APIClient::validate(c.status, QByteArray(c.body));
+        } catch (const SpinforgeError& error) {
+            failure = error.errorDescription();
+        }
+        EXPECT_EQ(failure, c.failure);
+    }
+}
+
+TEST_F(ClientRules, SignInRefusesUnusableAddressesBeforeStoringAnything) {
+    settings.setServerURL(QStringLiteral("http://previous.example"));
+    for (const char* address : {"", " / // ", "ftp://files.example", "music.example.com", "file:///etc/passwd"}) {
+        SCOPED_TRACE(address);
+        EXPECT_EQ(failureOf([&] { testing_support::await(client.login(QString::fromUtf8(address), "a@b.c", "pw")); }),
+                  "Enter a valid Spinforge server URL.");
+        EXPECT_EQ(settings.serverURL(), QStringLiteral("http://previous.example"));
+    }
+}
+
+// The token is checked before the address, and sent exactly as stored.
+TEST_F(ClientRules, RequestsCarryTheStoredTokenVerbatimAndNoneGoesOutWithoutIt) {
+    EXPECT_EQ(failureOf([&] { client.authenticatedRequest("/api/client/manifest"); }), "Sign in to this Mac first.");
+    testing_support::DevServer service({.tokens = {"t\u00f8k en"}});
+    settings.setServerURL(QString::fromStdString(service.baseUrl()));
+    EXPECT_EQ(failureOf([&] { testing_support::await(client.report(3, true)); }), "no failure");
+    EXPECT_EQ(service.counters()["status"], 0) << "a report without a token was sent";
+
+    signIn("t\u00f8k en");
+    EXPECT_EQ(client.authenticatedRequest("/api/client/manifest").transferTimeout(), 1800 * 1000);
+    EXPECT_EQ(testing_support::await(client.manifest()).profile.displayName, QStringLiteral("DJ Demo"));
+    testing_support::await(client.report(3, true));
+    EXPECT_EQ(service.counters()["last_authorization"], "Bearer t\u00f8k en");
+    ASSERT_EQ(service.reports().size(), 1u);
+    EXPECT_EQ(service.reports()[0]["body"], R"({"synced":true,"track_count":3})");
+}
+
+}  // namespace

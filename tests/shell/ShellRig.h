@@ -1,0 +1,103 @@
+#pragma once
+// The application around the engine rig's stand-ins, with a driver that answers its modal alerts as
+// a user would and a record of every address it asked the desktop to open.
+
+#include "shell/Alert.h"
+#include "shell/AppDelegate.h"
+#include "shell/StatusItem.h"
+#include "support/EngineRig.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPointer>
+#include <QTimer>
+#include <QtCore/qtestsupport_core.h>
+
+#include <deque>
+#include <functional>
+
+namespace testing_support {
+
+// Each alert that comes up is handed to the next queued answer. An alert nobody expected fails the
+// test and is dismissed, so that a test fails instead of hanging.
+class AlertDriver {
+public:
+    using Answer = std::function<void(spinforge::Alert&)>;
+    struct Seen {
+        QString message, informative;
+    };
+
+    AlertDriver() {
+        poll_.setInterval(5);
+        QObject::connect(&poll_, &QTimer::timeout, [this] { answerModal(); });
+        poll_.start();
+    }
+    void then(Answer answer) { answers_.push_back(std::move(answer)); }
+    void thenPress(const QString& button) {
+        then([button](spinforge::Alert& alert) { EXPECT_TRUE(alert.press(button)) << button.toStdString(); });
+    }
+    bool waitUntilAnswered() { return QTest::qWaitFor([this] { return answers_.empty(); }, 15000); }
+
+    QList<Seen> seen;
+
+private:
+    void answerModal() {
+        auto* alert = qobject_cast<spinforge::Alert*>(QApplication::activeModalWidget());
+        if (!alert || alert == current_) return;
+        current_ = alert;
+        seen.append({alert->messageText(), alert->informativeText()});
+        if (answers_.empty()) {
+            ADD_FAILURE() << "unexpected alert: " << alert->messageText().toStdString();
+            return alert->reject();
+        }
+        Answer answer = std::move(answers_.front());
+        answers_.pop_front();
+        answer(*alert);
+    }
+
+    QTimer poll_;
+    std::deque<Answer> answers_;
+    QPointer<spinforge::Alert> current_;
+};
+
+class ShellRig : public ::testing::Test {
+protected:
+    void TearDown() override { delegate_.reset(); }
+
+    spinforge::AppDelegate& delegate() {
+        if (!delegate_)
+            delegate_ = std::make_unique<spinforge::AppDelegate>(
+                spinforge::ShellSeams{rig.seams(), [this](const QUrl& url) { opened.append(url); }});
+        return *delegate_;
+    }
+    QAction* menuAction(const QString& title) {
+        for (QAction* action : delegate().statusItem()->menu()->actions())
+            if (action->text() == title) return action;
+        ADD_FAILURE() << "no menu item " << title.toStdString();
+        return nullptr;
+    }
+    bool waitForStatus(const QString& title) {
+        return QTest::qWaitFor([&] { return delegate().statusMenuItem().text() == title; }, 15000);
+    }
+    // Answers the next alert, the sign-in dialog, by filling in its fields and connecting.
+    void signInWith(const QString& server, const QString& email, const QString& password) {
+        alerts.then([=](spinforge::Alert& alert) {
+            const QList<QLineEdit*> fields = alert.accessoryView()->findChildren<QLineEdit*>(Qt::FindDirectChildrenOnly);
+            ASSERT_EQ(fields.size(), 3);
+            fields[0]->setText(server);
+            fields[1]->setText(email);
+            fields[2]->setText(password);
+            alert.press(QStringLiteral("Connect"));
+        });
+    }
+
+    EngineRig rig;
+    AlertDriver alerts;
+    QList<QUrl> opened;
+
+private:
+    std::unique_ptr<spinforge::AppDelegate> delegate_;
+};
+
+}  // namespace testing_support

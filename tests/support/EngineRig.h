@@ -1,0 +1,98 @@
+#pragma once
+// One engine wired to test stand-ins, shared by the engine tests, the fault matrix and the soak
+// run: a keyring in memory, a settings file, file operations that fail on request, a notifier that
+// records, and the development service on loopback serving a library the test chooses. Drives are
+// folders listed in a mount table of the rig's own or, as root, file systems the kernel mounted
+// below /media; the engine then reads the kernel's own table and looks only below the rig's folder,
+// so that no other drive of the machine is ever written to.
+
+#include "credentials/Settings.h"
+#include "engine/SyncEngine.h"
+#include "support/DevServer.h"
+#include "support/Fakes.h"
+#include "support/FaultyFileOperations.h"
+#include "support/KernelDrive.h"
+#include "support/TestSupport.h"
+
+#include <QPair>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace testing_support {
+
+using Tracks = QList<QPair<QString, QByteArray>>;  // relative path and bytes
+
+class EngineRig {
+    QTemporaryDir scratch_;  // first: the members below live in it
+
+public:
+    // Drives of `disk`'s kind; ask whyUnavailable(disk) first. Throws std::runtime_error.
+    explicit EngineRig(Disk disk = Disk::folder);
+    ~EngineRig();
+    EngineRig(const EngineRig&) = delete;
+    EngineRig& operator=(const EngineRig&) = delete;
+
+    // Starts the service on `tracks` with the rig signed in to it. It lists tracks in path order;
+    // `served()` is that order.
+    DevServer& serve(const Tracks& tracks, DevServerOptions options = {});
+    DevServer& service() { return *server_; }
+    const Tracks& served() const { return served_; }
+
+    // A new, empty drive named `label`, mounted and registered to `profile` unless nullopt.
+    QString addDrive(const QString& label, std::optional<qint64> profile = kProfileId);
+    // The marker that registration writes, put on `volume` by hand.
+    static void registerDrive(const QString& volume, qint64 profile = kProfileId);
+    // Null for a folder drive.
+    KernelDrive* kernelDrive(const QString& volume) const;
+    // Out of the mount table as a pulled-out stick goes (lazily for a real one), and back.
+    void takeDriveAway(const QString& volume);
+    void bringDriveBack(const QString& volume);
+
+    // What the rig's engine is given, for an application made around one of its own.
+    spinforge::EngineSeams seams();
+    // Made at first use; reset gives a new one, as a restart of the agent would.
+    spinforge::SyncEngine& engine();
+    void resetEngine() { engine_.reset(); }
+    void runCycle();
+    QStringList messages() const;
+
+    Disk disk() const { return disk_; }
+    QString cacheRoot() const;
+    QString cached(const QString& relativePath) const { return cacheRoot() + u'/' + relativePath; }
+    static QString onDrive(const QString& volume, const QString& relativePath) {
+        return volume + QStringLiteral("/DJ-Music/Demo Set/") + relativePath;
+    }
+    static QString playlistOn(const QString& volume) { return volume + QStringLiteral("/Spinforge \u2014 DJ Demo.m3u8"); }
+    // The playlist of the served tracks.
+    QByteArray servedPlaylist() const;
+    // What is not as the service has it, in the library and on the drives with these roots: any
+    // track or playlist under its final name with other bytes; with `complete` also one that is
+    // missing, and any other file left behind that is not among `others` (absolute paths).
+    QStringList offFromServed(const QStringList& roots, bool complete, const QStringList& others = {}) const;
+    QString scratch(const QString& name) const { return scratch_.filePath(name); }
+
+    MemoryKeyring keyring;
+    spinforge::Settings settings;
+    FaultyFileOperations files;
+    RecordingNotifier notifier;
+    spinforge::MountEvents mountEvents;
+    spinforge::APITimeouts timeouts;
+    QString tmpfsSize = QStringLiteral("size=4m");  // for drives that are a tmpfs
+    QList<State> states;  // every state the engine published, in order
+
+private:
+    void writeMountTable();
+
+    Disk disk_;
+    QString media_;
+    std::unique_ptr<DevServer> server_;
+    Tracks served_;
+    std::vector<std::unique_ptr<KernelDrive>> drives_;
+    QStringList listed_;  // folder drives in the rig's mount table
+    std::unique_ptr<spinforge::SyncEngine> engine_;
+};
+
+}  // namespace testing_support

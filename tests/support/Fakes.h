@@ -1,0 +1,49 @@
+#pragma once
+// Stand-ins for the desktop: a keyring in memory that can be told to refuse, and a notifier that
+// remembers what it would have shown.
+
+#include "platform/Keyring.h"
+#include "platform/Notifier.h"
+
+#include <QList>
+#include <QMap>
+#include <QPair>
+
+namespace testing_support {
+
+class MemoryKeyring final : public spinforge::Keyring {
+public:
+    std::optional<QByteArray> find(const QString& service, const QString& account) override {
+        const auto found = items_.constFind({service, account});
+        return found == items_.cend() ? std::nullopt : std::optional(*found);
+    }
+    void erase(const QString& service, const QString& account) override { items_.remove({service, account}); }
+    std::optional<int> add(const QString& service, const QString& account, const QString&,
+                           const QByteArray& secret) override {
+        if (refuseWith) return refuseWith;
+        items_.insert({service, account}, secret);
+        return std::nullopt;
+    }
+
+    std::optional<int> refuseWith;  // when set, add() refuses with this status
+
+private:
+    QMap<QPair<QString, QString>, QByteArray> items_;
+};
+
+class RecordingNotifier final : public spinforge::Notifier {
+public:
+    struct Posted {
+        QString title;
+        QString body;
+        bool routine;
+        friend bool operator==(const Posted&, const Posted&) = default;
+    };
+
+    void requestPermission() override {}
+    void post(const QString& title, const QString& body, bool routine) override { posted.append({title, body, routine}); }
+
+    QList<Posted> posted;
+};
+
+}  // namespace testing_support

@@ -1,0 +1,60 @@
+#pragma once
+// Drives the kernel really mounts, for tests run as root: a tmpfs, or an ext4, exFAT or FAT image
+// on a loop device, mounted where a desktop automounter would put it (below /media). exFAT uses
+// the kernel's driver where there is one, else exfat-fuse. Elsewhere these tests skip with the
+// reason whyUnavailable gives.
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <string>
+
+namespace testing_support {
+
+// What a test's drives are: folders listed in a mount table of the test's own, or file systems.
+enum class Disk { folder, tmpfs, ext4, exfat, vfat };
+const char* nameOf(Disk disk);
+
+// Why drives of this kind can't be had here, or nullopt when they can.
+std::optional<std::string> whyUnavailable(Disk disk);
+
+// The mount points in the kernel's table now, in table order.
+QStringList kernelMountPoints();
+
+// A tool that machines run as root keep in sbin, which a test's PATH may lack; empty when missing.
+QString findTool(const QString& name);
+
+class KernelDrive {
+public:
+    // Mounts a new, empty file system at `mountPoint` (created here), its image (if any) at `image`.
+    // Throws std::runtime_error saying what failed.
+    KernelDrive(Disk disk, QString mountPoint, QString image, const QString& tmpfsOptions = QStringLiteral("size=4m"));
+    // Unmounts it however the test ended (lazily when busy), detaches the loop device, removes the
+    // image and the mount folder.
+    ~KernelDrive();
+    KernelDrive(const KernelDrive&) = delete;
+    KernelDrive& operator=(const KernelDrive&) = delete;
+
+    const QString& path() const { return path_; }
+    Disk disk() const { return disk_; }
+    bool isMounted() const { return kernelMountPoints().contains(path_); }
+
+    // tmpfs and ext4: mount options changed in place ("size=256k", MS_RDONLY).
+    void remount(unsigned long flags, const char* options = nullptr);
+    // What `umount -l` does: the drive leaves the table at once; open files keep its file system.
+    void detachLazily();
+    // An image's file system mounted again after it left.
+    void mountAgain();
+
+private:
+    void mountImage();
+    void unmountNow();
+
+    Disk disk_;
+    QString path_;
+    QString image_;
+    QString loop_;
+};
+
+}  // namespace testing_support
