@@ -36,9 +36,10 @@ std::string medianOf(int runs) {
 
 bool report(const Figure& figure) {
     const double ratio = figure.ours / figure.baseline;
-    const bool met = ratio <= figure.maxRatio && (figure.maxOurs <= 0 || figure.ours <= figure.maxOurs);
+    const bool met = figure.maxRatio <= 0 ||
+                     (ratio <= figure.maxRatio && (figure.maxOurs <= 0 || figure.ours <= figure.maxOurs));
     const int digits = figure.unit == "s" ? 3 : 1;
-    std::string target = "target<=" + std::to_string(figure.maxRatio).substr(0, 4);
+    std::string target = figure.maxRatio <= 0 ? "no-target" : "target<=" + std::to_string(figure.maxRatio).substr(0, 4);
     if (figure.maxOurs > 0) target += ",ours<=" + std::to_string(int(figure.maxOurs)) + figure.unit;
     std::printf("bench %s ratio=%.3f ours=%.*f%s baseline=%.*f%s %s %s%s\n", figure.name.c_str(), ratio, digits,
                 figure.ours, figure.unit.c_str(), digits, figure.baseline, figure.unit.c_str(), target.c_str(),
@@ -50,6 +51,11 @@ bool report(const Figure& figure) {
 bool reportTimes(const std::string& name, const Samples& samples, double maxRatio) {
     return report({name, median(samples.ours), median(samples.baseline), "s", maxRatio, 0,
                    medianOf(int(samples.ours.size()))});
+}
+
+void reportHold(const std::string& name, double seconds, double bytes, const char* what) {
+    std::printf("bench %s-hold s/GiB=%.2f (%s)\n", name.c_str(), seconds / (bytes / double(1 << 30)), what);
+    std::fflush(stdout);
 }
 
 }  // namespace bench

@@ -33,7 +33,7 @@ struct Figure {
     double ours = 0;
     double baseline = 0;
     std::string unit;      // "s" or "MiB"
-    double maxRatio = 0;
+    double maxRatio = 0;   // 0: for information, no target
     double maxOurs = 0;    // 0: no absolute limit on our value
     std::string statistic; // how the samples were reduced, e.g. "median-of-5"
 };
@@ -44,6 +44,10 @@ bool report(const Figure& figure);
 
 // Reports the medians of `samples` as seconds.
 bool reportTimes(const std::string& name, const Samples& samples, double maxRatio);
+
+// Prints "bench NAME-hold s/GiB=V (WHAT)": how long the agent's main thread is held, per GiB, by
+// the work of `seconds` over `bytes`. Menus and timers wait for it: hashing and copying run there.
+void reportHold(const std::string& name, double seconds, double bytes, const char* what);
 
 std::string medianOf(int runs);
 
