@@ -63,8 +63,10 @@ DevServer::~DevServer() {
 
 std::string DevServer::baseUrl() const { return scheme_ + "://127.0.0.1:" + std::to_string(port_); }
 
-std::string DevServer::control(const std::string& method, const std::string& path, const std::string& body) {
+std::string DevServer::control(const std::string& method, const std::string& path, const std::string& body,
+                               const std::string& token) {
     httplib::Client client(baseUrl());
+    if (!token.empty()) client.set_bearer_token_auth(token);
     client.enable_server_certificate_verification(false);  // test certificates are self-signed
     client.set_read_timeout(std::chrono::seconds(5));
     const httplib::Result result = method == "GET" ? client.Get(path) : client.Post(path, body, "application/json");
@@ -77,5 +79,6 @@ void DevServer::setFault(const std::string& json) { control("POST", "/_dev/fault
 void DevServer::reset() { control("POST", "/_dev/reset"); }
 nlohmann::json DevServer::counters() { return nlohmann::json::parse(control("GET", "/_dev/counters")); }
 nlohmann::json DevServer::reports() { return nlohmann::json::parse(control("GET", "/_dev/reports")); }
+std::string DevServer::manifest(const std::string& token) { return control("GET", "/api/client/manifest", {}, token); }
 
 }  // namespace testing_support

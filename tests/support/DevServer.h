@@ -37,9 +37,11 @@ public:
     void reset();                            // no faults, counters at zero
     nlohmann::json counters();               // requests per endpoint, "faults_used", ...
     nlohmann::json reports();                // the status reports received
+    std::string manifest(const std::string& token);  // what the manifest request answers
 
 private:
-    std::string control(const std::string& method, const std::string& path, const std::string& body = {});
+    std::string control(const std::string& method, const std::string& path, const std::string& body = {},
+                        const std::string& token = {});
 
     QTemporaryDir work_;
     QProcess process_;
