@@ -1,7 +1,6 @@
 #include "faults/ReliabilityTable.h"
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <array>
@@ -56,28 +55,35 @@ const char* kIntroduction =
 
 }  // namespace
 
+// A row is one line of tab-separated fields; the texts hold no tab or line break.
 void recordRow(const ReliabilityRow& row) {
     const char* folder = std::getenv("SPINFORGE_RELIABILITY_ROWS");
     if (!folder) return;
     fs::create_directories(folder);
-    const nlohmann::json json{{"test", row.test},           {"group", row.group},         {"order", row.order},
-                              {"fault", row.fault},         {"user_sees", row.userSees}, {"on_drive", row.onDrive},
-                              {"in_library", row.inLibrary}, {"recovered", row.recovered},
-                              {"kernel_drives", row.kernelDrives}};
-    std::ofstream(fs::path(folder) / (std::to_string(std::hash<std::string>{}(row.test + row.fault)) + ".json"))
-        << json.dump(2) << '\n';
+    std::ofstream(fs::path(folder) / std::to_string(std::hash<std::string>{}(row.test + row.fault)))
+        << row.test << '\t' << row.group << '\t' << row.order << '\t' << row.fault << '\t' << row.userSees << '\t'
+        << row.onDrive << '\t' << row.inLibrary << '\t' << row.recovered << '\t' << row.kernelDrives << '\n';
 }
 
 int renderReliabilityDocument(const std::string& rowsFolder, const std::string& document) {
-    std::vector<nlohmann::json> rows;
+    std::vector<ReliabilityRow> rows;
     if (fs::is_directory(rowsFolder))
-        for (const fs::directory_entry& entry : fs::directory_iterator(rowsFolder))
-            rows.push_back(nlohmann::json::parse(readText(entry.path())));
+        for (const fs::directory_entry& entry : fs::directory_iterator(rowsFolder)) {
+            std::istringstream line(readText(entry.path()));
+            ReliabilityRow row;
+            std::string order, kernel;
+            for (std::string* field : {&row.test, &row.group, &order, &row.fault, &row.userSees, &row.onDrive,
+                                       &row.inLibrary, &row.recovered, &kernel})
+                std::getline(line, *field, field == &kernel ? '\n' : '\t');
+            row.order = std::stoi(order);
+            row.kernelDrives = kernel == "1";
+            rows.push_back(row);
+        }
     std::set<std::string> covered;
     bool kernelDrives = true;
-    for (const nlohmann::json& row : rows) {
-        covered.insert(row.at("test").get<std::string>());
-        kernelDrives = kernelDrives && row.at("kernel_drives").get<bool>();
+    for (const ReliabilityRow& row : rows) {
+        covered.insert(row.test);
+        kernelDrives = kernelDrives && row.kernelDrives;
     }
     const ::testing::UnitTest& unit = *::testing::UnitTest::GetInstance();
     std::vector<std::string> missing;
@@ -93,21 +99,20 @@ int renderReliabilityDocument(const std::string& rowsFolder, const std::string& 
                   << "; " << document << " left as it is\n";
         return 0;
     }
-    std::sort(rows.begin(), rows.end(), [](const nlohmann::json& a, const nlohmann::json& b) {
-        return std::tuple(groupIndex(a.at("group")), a.at("order").get<int>(), a.at("fault").get<std::string>()) <
-               std::tuple(groupIndex(b.at("group")), b.at("order").get<int>(), b.at("fault").get<std::string>());
+    std::sort(rows.begin(), rows.end(), [](const ReliabilityRow& a, const ReliabilityRow& b) {
+        return std::tuple(groupIndex(a.group), a.order, a.fault) < std::tuple(groupIndex(b.group), b.order, b.fault);
     });
     std::ostringstream out;
     out << kIntroduction;
     std::string group;
-    for (const nlohmann::json& row : rows) {
-        if (row.at("group") != group) {
-            group = row.at("group");
+    for (const ReliabilityRow& row : rows) {
+        if (row.group != group) {
+            group = row.group;
             out << "\n## " << group << "\n\n| Fault | What the user sees | On the drive | In the library | Recovered |\n"
                 << "|---|---|---|---|---|\n";
         }
-        out << "| " << cell(row.at("fault")) << " | " << cell(row.at("user_sees")) << " | " << cell(row.at("on_drive"))
-            << " | " << cell(row.at("in_library")) << " | " << cell(row.at("recovered")) << " |\n";
+        out << "| " << cell(row.fault) << " | " << cell(row.userSees) << " | " << cell(row.onDrive) << " | "
+            << cell(row.inLibrary) << " | " << cell(row.recovered) << " |\n";
     }
     if (readText(document) == out.str()) {
         std::cout << "reliability: " << document << " is current (" << rows.size() << " rows)\n";
