@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <QFile>
+
 #include <csignal>
 #include <stdexcept>
 #include <sys/prctl.h>
@@ -40,6 +42,8 @@ DevServer::DevServer(DevServerOptions options) {
     add("--fault", options.faults);
     if (!options.tlsCert.empty()) add("--tls-cert", {options.tlsCert}), add("--tls-key", {options.tlsKey});
     scheme_ = options.tlsCert.empty() ? "http" : "https";
+    // The request log goes to a file: a pipe nobody reads would fill and stall the server mid-reply.
+    process_.setStandardErrorFile(work_.filePath("stderr.log"));
     // A test that dies must not leave servers behind.
     process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     process_.start(QStringLiteral(SPINFORGE_DEVSERVER_PATH), arguments);
@@ -48,7 +52,7 @@ DevServer::DevServer(DevServerOptions options) {
     const QByteArray line = process_.readLine().trimmed();  // "listening on 127.0.0.1:PORT"
     port_ = line.mid(line.lastIndexOf(':') + 1).toInt();
     if (!line.startsWith("listening on ") || port_ <= 0)
-        throw std::runtime_error("spinforge-devserver did not start: " + process_.readAllStandardError().toStdString());
+        throw std::runtime_error("spinforge-devserver did not start: " + standardError());
 }
 
 DevServer::~DevServer() {
@@ -56,9 +60,14 @@ DevServer::~DevServer() {
     if (!process_.waitForFinished(5000)) process_.kill(), process_.waitForFinished(5000);
     // Under scripts/test-sanitized a memory error, a leak or undefined behaviour in the server ends
     // it with a report on its stderr; the test that ran it fails with that report.
-    const std::string errors = process_.readAllStandardError().toStdString();
+    const std::string errors = standardError();
     if (process_.exitCode() == kSanitizerExitStatus || holdsSanitizerReport(errors))
         ADD_FAILURE() << "spinforge-devserver ended with a sanitizer's report:\n" << errors;
+}
+
+std::string DevServer::standardError() const {
+    QFile log(work_.filePath("stderr.log"));
+    return log.open(QIODevice::ReadOnly) ? log.readAll().toStdString() : std::string();
 }
 
 std::string DevServer::baseUrl() const { return scheme_ + "://127.0.0.1:" + std::to_string(port_); }

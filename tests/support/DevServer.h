@@ -43,6 +43,8 @@ private:
     std::string control(const std::string& method, const std::string& path, const std::string& body = {},
                         const std::string& token = {});
 
+    std::string standardError() const;  // what the server wrote to stderr so far
+
     QTemporaryDir work_;
     QProcess process_;
     std::string scheme_;
