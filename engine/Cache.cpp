@@ -3,8 +3,12 @@
 #include "records/PathSafety.h"
 #include "records/SpinforgeError.h"
 #include "platform/FileError.h"
+#include "platform/StagedFile.h"
 #include "service/TransportError.h"
 
+#include <QFileInfo>
+
+#include <optional>
 #include <stdexcept>
 
 namespace spinforge {
@@ -37,9 +41,22 @@ QCoro::Task<bool> SyncEngine::cache(Track track) {
 
     const QString partial = path + QStringLiteral(".spinforge-partial");
     fileManager_.remove(partial);  // a leftover of an interrupted run, if any
+    // Made once the service has answered with the body, so that a refusal leaves the library
+    // as it was: not even the track's folder is made for it.
+    std::optional<StagedFile> staged;
+    const auto stagedFile = [&]() -> StagedFile& {
+        if (!staged) {
+            createFolders(QFileInfo(partial).absolutePath());
+            staged.emplace(partial);
+        }
+        return *staged;
+    };
     try {
-        co_await api_.download(track.downloadURL, partial);
+        co_await api_.download(track.downloadURL,
+                               [&](const char* data, qint64 size) { stagedFile().write(data, size); });
+        stagedFile().commit();  // an empty body still makes its (empty) file
     } catch (const std::exception& error) {
+        staged.reset();  // removes what was written
         rethrowNamingTrack(error, track.relativePath, path);
     }
     if (!validFile(partial, track.sha256, track.byteSize)) {

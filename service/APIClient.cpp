@@ -1,16 +1,13 @@
 #include "service/APIClient.h"
 
 #include "credentials/Keychain.h"
-#include "platform/FileError.h"
 #include "platform/HostName.h"
-#include "platform/StagedFile.h"
 #include "records/Decoding.h"
 #include "records/SpinforgeError.h"
 #include "service/ReplyErrors.h"
 #include "service/TransportError.h"
 
 #include <QCoroNetworkReply>
-#include <QFileInfo>
 #include <QNetworkReply>
 #include <QPointer>
 
@@ -129,26 +126,19 @@ QCoro::Task<Manifest> APIClient::manifest() {
     co_return decodeManifest(reply);
 }
 
-QCoro::Task<> APIClient::download(QString path, QString destination) {
-    QNetworkRequest request = authenticatedRequest(path);
-    createFolders(QFileInfo(destination).absolutePath());
-    // Made once the service has answered with the body: a refusal leaves `destination` as it was.
-    std::optional<StagedFile> staged;
-    const auto stagedFile = [&]() -> StagedFile& {
-        if (!staged) staged.emplace(destination);
-        return *staged;
-    };
-
+QCoro::Task<> APIClient::download(QString path, Destination destination) {
+    const QNetworkRequest request = authenticatedRequest(path);
     ReplyPtr reply(network_.get(request));
     reply->setReadBufferSize(kReadBlockSize);
-    // The body goes straight to disk as it arrives. An error reply's body is let through
+    // The body goes to the destination as it arrives. An error reply's body is let through
     // unread: only its status counts.
-    std::exception_ptr writeFailure;
+    std::exception_ptr destinationFailure;
+    qint64 received = 0;
     // One block reused for the whole body: memory stays flat whatever the track's size.
     QByteArray block(kReadBlockSize, Qt::Uninitialized);
     const auto drain = [&] {
         const std::optional<int> status = ReplyErrors::statusCode(*reply);
-        if (writeFailure || (status && (*status < 200 || *status > 299))) {
+        if (destinationFailure || (status && (*status < 200 || *status > 299))) {
             reply->skip(reply->bytesAvailable());
             return;
         }
@@ -156,16 +146,17 @@ QCoro::Task<> APIClient::download(QString path, QString destination) {
             while (reply->bytesAvailable() > 0) {
                 const qint64 count = reply->read(block.data(), kReadBlockSize);
                 if (count <= 0) break;
-                stagedFile().write(block.constData(), count);
+                received += count;
+                destination(block.constData(), count);
             }
-        } catch (const FileError&) {
-            writeFailure = std::current_exception();
+        } catch (...) {
+            destinationFailure = std::current_exception();
             reply->abort();
         }
     };
     QObject::connect(reply.get(), &QNetworkReply::readyRead, reply.get(), drain);
     co_await reply.get();
-    if (writeFailure) std::rethrow_exception(writeFailure);
+    if (destinationFailure) std::rethrow_exception(destinationFailure);
     // A body that ends short of its announced length is a broken transfer, even when the
     // connection closed cleanly; told the same way whichever side noticed first. (A compressed
     // body's length counts the compressed bytes.)
@@ -173,22 +164,22 @@ QCoro::Task<> APIClient::download(QString path, QString destination) {
         const QVariant expected = reply->header(QNetworkRequest::ContentLengthHeader);
         const QByteArray encoding = reply->rawHeader("Content-Encoding").toLower();
         const bool compressed = !encoding.isEmpty() && encoding != "identity";
-        const qint64 arrived = staged ? staged->bytesWritten() : 0;
-        if (expected.isValid() && !compressed && expected.toLongLong() != arrived)
+        if (expected.isValid() && !compressed && expected.toLongLong() != received)
             throw TransportError(QStringLiteral("The download from %1 ended early: %2 of %3 bytes arrived")
                                      .arg(ReplyErrors::serverName(request.url()))
-                                     .arg(arrived)
+                                     .arg(received)
                                      .arg(expected.toLongLong()));
     };
     if (reply->error() == QNetworkReply::RemoteHostClosedError && ReplyErrors::statusCode(*reply) == 200) {
         drain();
+        if (destinationFailure) std::rethrow_exception(destinationFailure);
         requireWholeBody();
     }
     ReplyErrors::throwIfTransportFailure(*reply, QStringLiteral("download"));
     drain();
+    if (destinationFailure) std::rethrow_exception(destinationFailure);
     validate(ReplyErrors::statusCode(*reply), {});
     requireWholeBody();
-    stagedFile().commit();  // an empty body still makes its (empty) file
 }
 
 void APIClient::abortRequests() {

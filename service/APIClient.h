@@ -18,6 +18,7 @@
 #include <QUrl>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 
 class QNetworkReply;
@@ -41,10 +42,13 @@ public:
     // in. The caller stores the returned token.
     QCoro::Task<LoginResponse> login(QString server, QString email, QString password);
     QCoro::Task<Manifest> manifest();
-    // Streams the body of a 2xx reply into `destination` (the caller's staging name, replacing what
-    // is there) and flushes it. A refusal leaves `destination` untouched; a transfer that fails
-    // once the body has begun leaves nothing there. An error reply's body is never read.
-    QCoro::Task<> download(QString path, QString destination);
+    // Receives a download's body block by block, in order, as it arrives; never called for an
+    // error reply, whose body is not read. It may throw to end the transfer: the request is aborted
+    // and the exception reaches the caller of download.
+    using Destination = std::function<void(const char* data, qint64 size)>;
+    // Hands the body of a 2xx reply to `destination` and returns once all of it has arrived. A
+    // refusal fails before any byte is handed over; a transfer that breaks off fails after.
+    QCoro::Task<> download(QString path, Destination destination);
     // Tells the service how the cycle went. Never fails; returns once the reply has arrived or
     // the request has failed.
     QCoro::Task<> report(qint64 trackCount, bool synced);
