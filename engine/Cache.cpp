@@ -52,8 +52,11 @@ QCoro::Task<bool> SyncEngine::cache(Track track) {
         return *staged;
     };
     try {
-        co_await api_.download(track.downloadURL,
-                               [&](const char* data, qint64 size) { stagedFile().write(data, size); });
+        co_await api_.download(track.downloadURL, [&](const char* data, qint64 size) {
+            // A body longer than the track can never verify: it ends here, before it fills the disk.
+            if (size > track.byteSize - (staged ? staged->bytesWritten() : 0)) throw SpinforgeError::checksum(track.filename);
+            stagedFile().write(data, size);
+        });
         stagedFile().commit();  // an empty body still makes its (empty) file
     } catch (const std::exception& error) {
         staged.reset();  // removes what was written
