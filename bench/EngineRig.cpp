@@ -12,8 +12,16 @@ namespace bench {
 
 EngineRig::EngineRig(const std::string& work, spinforge::VolumeSource volumes)
     : settings_(toQt(work + "/Spinforge.conf")),
-      engine_(spinforge::EngineSeams{keyring_, settings_, files_, notifier_, mountEvents_, std::move(volumes),
-                                     toQt(work + "/data")}) {}
+      engine_(spinforge::EngineSeams{keyring_, settings_, files_, notifier_, mountEvents_, volumes, toQt(work + "/data")}),
+      api_(keyring_, settings_),
+      library_(files_, api_, toQt(work + "/data")),
+      drives_(files_, volumes) {}
+
+spinforge::Folder EngineRig::openFolder(const std::string& path) {
+    spinforge::FileResult<spinforge::Folder> folder = files_.openFolder(toQt(path), spinforge::Reach::anywhere);
+    if (!folder.ok()) throw std::runtime_error(folder.status().description().toStdString());
+    return std::move(*folder);
+}
 
 void EngineRig::signIn(const std::string& serverURL, const std::string& token) {
     settings_.setServerURL(QString::fromStdString(serverURL));

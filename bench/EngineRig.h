@@ -4,7 +4,9 @@
 // notifications dropped: nothing of the user's desktop is touched.
 
 #include "engine/SyncEngine.h"
-#include "platform/PosixFileOperations.h"
+#include "engine/Drives.h"
+#include "engine/LibraryCache.h"
+#include "platform/PosixFileSystem.h"
 #include "support/DevServer.h"
 #include "support/Fakes.h"
 
@@ -28,6 +30,11 @@ public:
     // Points the engine at the service and stores the device token, as sign-in would.
     void signIn(const std::string& serverURL, const std::string& token = kToken);
     spinforge::SyncEngine& engine() { return engine_; }
+    // The engine's steps on their own: a folder opened as the engine opens the library, the
+    // library, and the drives it would find.
+    spinforge::Folder openFolder(const std::string& path);
+    spinforge::LibraryCache& library() { return library_; }
+    spinforge::Drives& drives() { return drives_; }
     std::string cacheRoot() const;
     spinforge::Manifest manifest();
     // Runs one whole cycle; throws unless it ends in success with `expectedMessage`.
@@ -36,10 +43,13 @@ public:
 private:
     testing_support::MemoryKeyring keyring_;
     spinforge::Settings settings_;
-    spinforge::PosixFileOperations files_;
+    spinforge::PosixFileSystem files_;
     SilentNotifier notifier_;
     spinforge::MountEvents mountEvents_;
     spinforge::SyncEngine engine_;
+    spinforge::APIClient api_;
+    spinforge::LibraryCache library_;
+    spinforge::Drives drives_;
 };
 
 // The development service serving the files below `library` (hashed as it starts), with the

@@ -9,13 +9,15 @@
 #include "Processes.h"
 #include "TrackData.h"
 
+#include "engine/Integrity.h"
+
 #include <stdexcept>
 
 namespace bench {
 namespace {
 
 struct Check {
-    QString path;
+    QString relativePath;
     QString sha256;
     qint64 size;
 };
@@ -23,7 +25,7 @@ struct Check {
 std::vector<Check> checksOf(const std::string& root, const TrackList& tracks) {
     std::vector<Check> checks;
     for (const TrackFile& track : tracks)
-        checks.push_back({toQt(root + '/' + track.relativePath), QString::fromStdString(track.sha256),
+        checks.push_back({toQt(track.relativePath), QString::fromStdString(track.sha256),
                           track.size});
     return checks;
 }
@@ -37,11 +39,12 @@ bool integrity(const Options& options) {
     EngineRig rig(work, noDrives(work));
     const std::vector<Check> checks = checksOf(root, tracks);
 
+    const spinforge::Folder folder = rig.openFolder(root);
     const Side ours = [&] {
         return secondsOf([&] {
             for (const Check& check : checks)
-                if (!rig.engine().validFile(check.path, check.sha256, check.size))
-                    throw std::runtime_error("validFile refused " + check.path.toStdString());
+                if (!spinforge::Integrity::validFile(folder, check.relativePath, check.sha256, check.size))
+                    throw std::runtime_error("validFile refused " + check.relativePath.toStdString());
         });
     };
     const std::string output = work + "/dgst.txt";

@@ -9,6 +9,8 @@
 #include "Processes.h"
 #include "TrackData.h"
 
+#include "engine/DriveSync.h"
+
 #include <filesystem>
 #include <stdexcept>
 
@@ -50,7 +52,9 @@ bool usbCopy(const Options& options) {
         const Side ours = [&] {
             drive.empty();
             qint64 written = 0;
-            const double seconds = secondsOf([&] { written = rig.engine().syncUSB(volume, manifest); });
+            const double seconds = secondsOf([&] {
+                written = spinforge::DriveSync::run(rig.drives().open(volume, "sync"), manifest, rig.library());
+            });
             if (written != kTracks) throw std::runtime_error("syncUSB wrote " + std::to_string(written) + " tracks");
             return seconds;
         };

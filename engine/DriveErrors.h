@@ -4,8 +4,8 @@
 // library), the drive's name, then the reason. "Could not copy House/a.mp3 to DJSTICK: No space
 // left on device".
 
-#include "platform/FileError.h"
-#include "platform/FileOperations.h"
+#include "engine/Drive.h"
+#include "engine/FileError.h"
 
 #include <QString>
 
@@ -19,18 +19,10 @@ QString reason(int errnum, const QString& name = {});
 // A FileError whose text is `action` and the reason, e.g. action "Could not copy House/a.mp3 to DJSTICK".
 FileError failure(const QString& action, int errnum, const QString& name = {});
 
-// A drive being written to: its root as the engine reaches it (a held folder), its name, and what
-// the engine is doing there ("sync", "register").
-struct Drive {
-    FileOperations& files;
-    QString root;
-    QString name;
-    QString task;
-};
-
-// The failure of an operation at `relativePath` below the drive's root. A link met on the way
-// (ELOOP) is named instead of the operation: "Could not sync DJSTICK: DJ-Music is a link, and
-// Spinforge does not write through links on a drive".
-FileError failure(const Drive& drive, const QString& action, const QString& relativePath, int errnum);
+// The failure of an operation at `relativePath` below the drive's root while the engine does
+// `task` there ("sync", "register"). A link met on the way (ELOOP) is named instead of the
+// operation: "Could not sync DJSTICK: DJ-Music is a link, and Spinforge does not write through
+// links on a drive".
+FileError failure(const Drive& drive, const QString& task, const QString& action, const QString& relativePath, int errnum);
 
 }  // namespace spinforge::DriveErrors

@@ -1,40 +1,70 @@
-#include "engine/SyncEngine.h"
-#include "engine/USBMarker.h"
-#include "platform/MountTable.h"
+#include "engine/Drives.h"
+
+#include "engine/FileError.h"
+
+#include <QDir>
+
+#include <cerrno>
 
 namespace spinforge {
 namespace {
 
-// Far more than any machine's mount table; a marker is a few hundred bytes, so anything past
-// this is not one of ours.
-constexpr qint64 kLargestMountTable = 64 << 20;
-constexpr qint64 kLargestMarker = 64 << 10;
+const QString kGone = QStringLiteral("the drive is no longer mounted");
+const QString kReadOnly = QStringLiteral("the drive is read-only");
+
+// Whether `root` is the file system mounted as `mount`, rather than the empty folder below it.
+bool isTheMount(const FileInfo& root, const Mount& mount) {
+    return root.mountId ? root.mountId == mount.id : root.device == mount.device;
+}
 
 }  // namespace
 
-QStringList SyncEngine::mountPoints() {
-    const std::optional<QByteArray> table = fileManager_.readFile(seams_.volumes.mountTable, kLargestMountTable);
-    return table ? MountTable::mountPoints(*table) : QStringList();
+Drives::Drives(FileSystem& files, VolumeSource volumes) : files_(files), volumes_(std::move(volumes)) {}
+
+Drives::Opened Drives::openAt(const Mount& mount) const {
+    FileResult<Folder> root = files_.openFolder(mount.point, Reach::beneath);
+    if (!root.ok()) return {std::nullopt, root.status().errnum(), FileStatus::systemMessage(root.status().errnum())};
+    // Checked once the root is held: a drive still mounted now is the one the handle holds.
+    const FileResult<FileInfo> identity = root->inspect();
+    if (!identity.ok() || !isTheMount(*identity, mount)) return {std::nullopt, ENODEV, kGone};
+    if (!root->checkWritable().ok()) return {std::nullopt, EROFS, kReadOnly};
+    return {Drive(std::move(*root), mount.point, *identity), 0, {}};
 }
 
-QStringList SyncEngine::mountedVolumes() {
-    QStringList volumes;
-    for (const QString& mountPoint : mountPoints()) {
-        // The cheap path test first; a read-only mount fails the writable test.
-        if (MountTable::isCandidate(mountPoint, seams_.volumes.prefixes) && fileManager_.isWritable(mountPoint))
-            volumes.append(mountPoint);
+std::vector<Drive> Drives::candidates() const {
+    std::vector<Drive> drives;
+    for (const Mount& mount : MountTable::read(volumes_.mountTable)) {
+        // The cheap path test first.
+        if (!MountTable::isCandidate(mount.point, volumes_.prefixes)) continue;
+        if (Opened opened = openAt(mount); opened.drive) drives.push_back(std::move(*opened.drive));
     }
-    return volumes;
+    return drives;
 }
 
-QStringList SyncEngine::registeredVolumes(qint64 profileId) {
-    QStringList registered;
-    for (const QString& volume : mountedVolumes()) {
-        // Read at every cycle from every drive, whoever made it: only a small regular file counts.
-        const std::optional<QByteArray> bytes = fileManager_.readFile(volume + u'/' + USBMarker::fileName, kLargestMarker);
-        if (!bytes) continue;
-        const std::optional<USBMarker> marker = USBMarker::decode(*bytes);
-        if (marker && marker->profileId == profileId) registered.append(volume);
+QStringList Drives::mounted() const {
+    QStringList points;
+    for (const Drive& drive : candidates()) points << drive.mountPoint();
+    return points;
+}
+
+Drive Drives::open(const QString& mountPoint, const QString& action) const {
+    const QString point = QDir::cleanPath(mountPoint);
+    std::optional<Mount> listed;
+    // The last line for a mount point is the mount on top, the one its path leads to.
+    for (const Mount& mount : MountTable::read(volumes_.mountTable))
+        if (mount.point == point) listed = mount;
+    if (!listed) throw FileError(action, ENODEV, kGone);
+    Opened opened = openAt(*listed);
+    if (!opened.drive) throw FileError(action, opened.errnum, opened.reason);
+    return std::move(*opened.drive);
+}
+
+std::vector<Drive> Drives::registeredTo(qint64 profileId) const {
+    std::vector<Drive> registered;
+    for (Drive& drive : candidates()) {
+        // Read at every cycle from every drive, whoever made it.
+        const std::optional<USBMarker> marker = drive.marker();
+        if (marker && marker->profileId == profileId) registered.push_back(std::move(drive));
     }
     return registered;
 }

@@ -3,7 +3,6 @@
 #include <openssl/evp.h>
 
 #include <memory>
-#include <unistd.h>
 
 namespace spinforge::Integrity {
 namespace {
@@ -20,15 +19,15 @@ char* blockBuffer() {
 
 }  // namespace
 
-QByteArray sha256Hex(int fd) {
+QByteArray sha256Hex(InputFile& file) {
     std::unique_ptr<EVP_MD_CTX, DigestContextFree> context(EVP_MD_CTX_new());
     EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr);
     char* buffer = blockBuffer();
     for (;;) {
         // A failed read ends the digest as the end of the file would; the digest then can't match.
-        const ssize_t n = ::read(fd, buffer, size_t(blockSize));
-        if (n <= 0) break;
-        EVP_DigestUpdate(context.get(), buffer, size_t(n));
+        const FileResult<qint64> n = file.read(buffer, blockSize);
+        if (!n.ok() || *n == 0) break;
+        EVP_DigestUpdate(context.get(), buffer, size_t(*n));
     }
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
@@ -36,24 +35,15 @@ QByteArray sha256Hex(int fd) {
     return QByteArray(reinterpret_cast<const char*>(digest), int(length)).toHex();
 }
 
-bool validFile(FileOperations& files, const QString& path, const QString& sha256, qint64 size) {
-    const std::optional<qint64> actualSize = files.fileSize(path);
-    if (!actualSize || *actualSize != size) return false;
-    const int fd = files.openForReading(path);
-    if (fd < 0) return false;
-    const QByteArray digest = sha256Hex(fd);
-    ::close(fd);
+bool isDigest(const QByteArray& digest, const QString& sha256) {
     return QString::fromLatin1(digest) == sha256.toLower();
 }
 
-}  // namespace spinforge::Integrity
-
-#include "engine/SyncEngine.h"
-
-namespace spinforge {
-
-bool SyncEngine::validFile(const QString& path, const QString& sha256, qint64 size) {
-    return Integrity::validFile(fileManager_, path, sha256, size);
+bool validFile(const Folder& folder, const QString& relative, const QString& sha256, qint64 size) {
+    const FileResult<FileInfo> info = folder.inspect(relative);
+    if (!info.ok() || info->type != FileInfo::Type::file || info->size != size) return false;
+    FileResult<InputFile> file = folder.openForReading(relative);
+    return file.ok() && isDigest(sha256Hex(*file), sha256);
 }
 
-}  // namespace spinforge
+}  // namespace spinforge::Integrity

@@ -1,10 +1,8 @@
 #include "engine/DriveErrors.h"
 #include "engine/SyncEngine.h"
 #include "engine/USBMarker.h"
-#include "platform/FolderHandle.h"
 #include "platform/MountTable.h"
 #include "records/SpinforgeError.h"
-
 
 namespace spinforge {
 
@@ -14,15 +12,16 @@ QCoro::Task<> SyncEngine::registerUSB(QString volume) {
     // A copy: a cycle that runs later may replace the stored manifest.
     const Manifest manifest = *lastManifest_;
 
+    // The marker goes onto the drive mounted there now or nowhere, never into an empty mount
+    // folder, and the library follows it through the same handle.
     const QString name = MountTable::volumeName(volume);
-    // The marker goes onto the drive or nowhere, never into an empty mount folder.
-    const std::unique_ptr<FolderHandle> handle = openMountedDrive(volume, QStringLiteral("Could not register %1").arg(name));
-    const DriveErrors::Drive drive{fileManager_, handle->path(), name, QStringLiteral("register")};
+    const Drive drive = drives_.open(volume, QStringLiteral("Could not register %1").arg(name));
     const QByteArray marker = USBMarker::forProfile(manifest.profile).encoded();
-    if (const int error = fileManager_.writeAtomically(drive.root + u'/' + USBMarker::fileName, marker))
-        throw DriveErrors::failure(drive, QStringLiteral("Could not write the marker %1 on %2").arg(USBMarker::fileName, name),
-                                   USBMarker::fileName, error);
-    syncUSB(volume, manifest);
+    if (FileStatus written = writeWhole(drive.root(), USBMarker::fileName, marker); !written.ok())
+        throw DriveErrors::failure(drive, QStringLiteral("register"),
+                                   QStringLiteral("Could not write the marker %1 on %2").arg(USBMarker::fileName, name),
+                                   USBMarker::fileName, written.errnum());
+    syncUSB(drive, manifest);
     setState(State::success(QStringLiteral("Registered ") + name));
 }
 

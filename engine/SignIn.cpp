@@ -13,7 +13,9 @@ QCoro::Task<> SyncEngine::login(QString server, QString email, QString password)
     lastManifest_.reset();
     seams_.settings.setDisplayName(reply.displayName);
     seams_.settings.setDeviceId(reply.deviceId);
-    LoginAgent::install();
+    LoginAgent::Locations locations = LoginAgent::currentLocations();
+    if (!seams_.configHome.isEmpty()) locations.configHome = seams_.configHome;
+    LoginAgent::install(fileManager_, locations);
     setState(State::success(QStringLiteral("Connected as ") + reply.displayName));
     co_await sync(QStringLiteral("signed in"));
 }

@@ -1,29 +1,24 @@
 #include "engine/SyncEngine.h"
 
 #include "credentials/Keychain.h"
+#include "engine/DriveSync.h"
 #include "records/SpinforgeError.h"
-
-#include <QStandardPaths>
 
 namespace spinforge {
 
 SyncEngine::SyncEngine(EngineSeams seams)
-    : api_(seams.keyring, seams.settings, seams.timeouts), fileManager_(seams.files), seams_(seams) {}
+    : api_(seams.keyring, seams.settings, seams.timeouts),
+      fileManager_(seams.files),
+      seams_(seams),
+      library_(seams.files, api_, seams.dataHome),
+      drives_(seams.files, seams.volumes) {}
 
 SyncEngine::~SyncEngine() {
     QObject::disconnect(mountSubscription_);
 }
 
-QString SyncEngine::cacheRoot() const {
-    const QString base = seams_.dataHome.isEmpty()
-                             ? QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-                             : seams_.dataHome;
-    if (base.isEmpty()) return {};
-    return base + QStringLiteral("/Spinforge/Library");
-}
-
 void SyncEngine::start() {
-    if (const QString root = cacheRoot(); !root.isEmpty()) fileManager_.createFolders(root);
+    library_.create();
     // Which volume was mounted does not matter: every cycle looks at all of them.
     mountSubscription_ = QObject::connect(&seams_.mountEvents, &MountEvents::volumeMounted,
                                           &seams_.mountEvents, [this] { sync(QStringLiteral("volume mounted")); });
@@ -82,10 +77,10 @@ QCoro::Task<> SyncEngine::runCycle() {
 
     const qint64 profileId = manifest.profile.id;
     qint64 copied = 0;
-    for (const QString& volume : registeredVolumes(profileId)) copied += syncUSB(volume, manifest);
+    for (const Drive& drive : registeredVolumes(profileId)) copied += syncUSB(drive, manifest);
 
     // Asked again: a drive pulled out during the copies no longer counts as synced.
-    const bool synced = !registeredVolumes(profileId).isEmpty();
+    const bool synced = !registeredVolumes(profileId).empty();
     co_await api_.report(trackCount, synced);
 
     QString message;
@@ -93,12 +88,20 @@ QCoro::Task<> SyncEngine::runCycle() {
         message = QStringLiteral("%1 tracks copied to USB").arg(copied);
     else if (downloaded > 0)
         message = QStringLiteral("%1 tracks cached \u2014 connect USB").arg(downloaded);
-    else if (registeredVolumes(profileId).isEmpty())
+    else if (registeredVolumes(profileId).empty())
         message = QStringLiteral("Library ready \u2014 connect USB");
     else
         message = QStringLiteral("USB is up to date");
     setState(State::success(message));
     notify(QStringLiteral("Spinforge"), message);
+}
+
+}  // namespace spinforge
+
+namespace spinforge {
+
+qint64 SyncEngine::syncUSB(const Drive& drive, const Manifest& manifest) {
+    return DriveSync::run(drive, manifest, library_);
 }
 
 }  // namespace spinforge

@@ -9,7 +9,9 @@
 // and a notification. Sign-in and registration throw to their caller, the dialogs.
 
 #include "credentials/Settings.h"
-#include "platform/FileOperations.h"
+#include "engine/Drives.h"
+#include "engine/LibraryCache.h"
+#include "platform/FileSystem.h"
 #include "platform/Keyring.h"
 #include "platform/MountEvents.h"
 #include "platform/Notifier.h"
@@ -23,23 +25,21 @@
 #include <QStringList>
 
 #include <functional>
-#include <memory>
 #include <optional>
+#include <vector>
 
 namespace spinforge {
-
-class FolderHandle;
-namespace DriveErrors { struct Drive; }
 
 // What the engine works with, passed in so that tests can stand in for the desktop.
 struct EngineSeams {
     Keyring& keyring;
     Settings& settings;
-    FileOperations& files;
+    FileSystem& files;
     Notifier& notifier;
     MountEvents& mountEvents;
     VolumeSource volumes = {};
-    QString dataHome = {};  // empty: $XDG_DATA_HOME or ~/.local/share, asked at every use
+    QString dataHome = {};    // empty: $XDG_DATA_HOME or ~/.local/share, asked at every use
+    QString configHome = {};  // where the autostart entry goes; empty: $XDG_CONFIG_HOME or ~/.config
     APITimeouts timeouts = {};
 };
 
@@ -76,46 +76,26 @@ public:
     // cycle starts, and no state or notification is published.
     void stop();
     // The local library folder, asked afresh at each use; empty when the user has no data folder.
-    QString cacheRoot() const;
+    QString cacheRoot() const { return library_.root(); }
     // Mount points of writable, non-hidden volumes where removable drives get mounted, in the
     // mount table's order. Never fails: an unreadable table gives none.
-    QStringList mountedVolumes();
-    // Registers `volume` for the current manifest's profile and copies the library onto it.
-    // Throws invalidUSB, the manifest fetch's error, or a FileError naming the drive.
+    QStringList mountedVolumes() const { return drives_.mounted(); }
+    // Registers the drive mounted at `volume` for the current manifest's profile and copies the
+    // library onto it, through one handle on its root. Throws invalidUSB, the manifest fetch's
+    // error, or a FileError naming the drive.
     QCoro::Task<> registerUSB(QString volume);
     // Signs this computer in, stores what it needs, installs the login agent, then awaits the
     // first sync. Throws the sign-in's or the keyring's error.
     QCoro::Task<> login(QString server, QString email, QString password);
 
-    // The steps of a cycle, public so that tests can drive each one on its own.
-    // Downloads the track into the library unless its cached copy is valid; true when it did.
-    QCoro::Task<bool> cache(Track track);
-    bool validFile(const QString& path, const QString& sha256, qint64 size);
-    QStringList registeredVolumes(qint64 profileId);
-    // Copies every verified cached track that the drive lacks, then rewrites the playlist.
-    // Returns the number of tracks written; throws on the first failure.
-    qint64 syncUSB(const QString& volume, const Manifest& manifest);
-    void notify(const QString& title, const QString& body);
-
 private:
     QCoro::Task<> runCycle();
     void setState(const State& state);
-    // Every mount point of the mount table, in its order; none when it can't be read.
-    QStringList mountPoints();
-    // Throws unless `volume` is still mounted: once a drive is gone its empty mount folder lies
-    // on the computer's own disk, and nothing must be written there.
-    void requireMounted(const QString& volume, const QString& action);
-    // A handle on the drive's root, opened before the mount check so that a drive still mounted
-    // at the check is the one the handle holds. Throws a FileError starting with `action`.
-    std::unique_ptr<FolderHandle> openMountedDrive(const QString& volume, const QString& action);
-    // Puts one track on the drive unless the cache lacks it or the drive has it; true when written.
-    // Every path on the drive goes through the handle held on its root (`drive.root`).
-    bool copyTrack(const QString& volume, const DriveErrors::Drive& drive, const QString& driveFolder,
-                   const Track& track);
-    // Throws when the manifest has tracks whose paths differ only in letter case and the drive
-    // does not tell them apart, as FAT and exFAT drives don't: copying the one would overwrite
-    // the other. Checked before anything of the drive is written.
-    void requireDistinctNames(const DriveErrors::Drive& drive, const QString& driveFolder, const Manifest& manifest);
+    // The steps of a cycle, each handed to the collaborator that owns it.
+    QCoro::Task<bool> cache(const Track& track) { return library_.cache(track); }
+    std::vector<Drive> registeredVolumes(qint64 profileId) const { return drives_.registeredTo(profileId); }
+    qint64 syncUSB(const Drive& drive, const Manifest& manifest);
+    void notify(const QString& title, const QString& body);
 
     // The engine's fields, in the order the rest of the system knows them. Main thread only.
     APIClient api_;
@@ -127,13 +107,15 @@ public:
 
 private:
     State state_;
-    bool running_ = false;  // from a cycle's entry checks to its end
+    bool running_ = false;   // from a cycle's entry checks to its end
     bool stopping_ = false;  // from stop() on, for good
     std::optional<Manifest> lastManifest_;
-    FileOperations& fileManager_;
+    FileSystem& fileManager_;
 
     // Set once at construction.
     EngineSeams seams_;
+    LibraryCache library_;
+    Drives drives_;
     QMetaObject::Connection mountSubscription_;
 };
 

@@ -1,6 +1,5 @@
 #include "platform/LoginAgent.h"
 
-#include "platform/PosixFileOperations.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -26,10 +25,10 @@ QString programToStart(const Locations& locations) {
 
 // A missing login item only means the agent is not started at the next login; signing in has
 // succeeded all the same, so nothing is reported.
-void writeQuietly(const QString& folder, const QString& name, const QString& text) {
+void writeQuietly(FileSystem& files, const QString& folder, const QString& name, const QString& text) {
     if (!QDir::isAbsolutePath(folder)) return;
-    PosixFileOperations files;
-    if (files.createFolders(folder) == 0) files.writeAtomically(folder + u'/' + name, text.toUtf8());
+    const FileResult<Folder> autostart = openOrMakeFolder(files, QDir::cleanPath(folder), Reach::anywhere);
+    if (autostart.ok()) writeWhole(*autostart, name, text.toUtf8()).ignore();
 }
 
 bool needsQuoting(const QString& argument) {
@@ -79,11 +78,9 @@ Locations currentLocations() {
     return locations;
 }
 
-void install() { install(currentLocations()); }
-
-void install(const Locations& locations) {
+void install(FileSystem& files, const Locations& locations) {
     if (locations.executable.isEmpty()) return;
-    writeQuietly(locations.configHome + QStringLiteral("/autostart"), kAutostartName,
+    writeQuietly(files, locations.configHome + QStringLiteral("/autostart"), kAutostartName,
                  autostartEntry(quoteExecArgument(programToStart(locations))));
 }
 

@@ -3,6 +3,8 @@
 // folder. Installed after every sign-in, replacing what is there; every failure is ignored,
 // because the agent works without it and the user can still start it by hand.
 
+#include "platform/FileSystem.h"
+
 #include <QString>
 
 namespace spinforge::LoginAgent {
@@ -17,11 +19,10 @@ struct Locations {
 // $XDG_CONFIG_HOME when set and absolute else ~/.config, and $APPIMAGE. Main thread.
 Locations currentLocations();
 
-// install(currentLocations()). Main thread; never throws.
-void install();
-// Writes the login item for `locations`, replacing any file there. Does nothing without an
-// executable, or when the folder it would write to is not an absolute path. Never throws.
-void install(const Locations& locations);
+// Writes the login item for `locations` through `files`, replacing any file there. Does nothing
+// without an executable, or when the folder it would write to is not an absolute path. Never
+// throws.
+void install(FileSystem& files, const Locations& locations);
 
 // The autostart desktop entry running `execCommand`, which is written into the file as given
 // (see quoteExecArgument).

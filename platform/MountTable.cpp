@@ -1,57 +1,23 @@
 #include "platform/MountTable.h"
 
-#include <QFileInfo>
-
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+
+#include <libmount/libmount.h>
 
 #include <algorithm>
-#include <optional>
+#include <memory>
 
 namespace spinforge::MountTable {
 namespace {
 
-// A mountinfo line: ID, parent ID, major:minor, root, mount point, options, then any number of
-// optional tags ("shared:1 master:2"), a lone "-", and the file system's own fields.
-constexpr qsizetype kMountPointField = 4;
-constexpr qsizetype kFirstOptionalField = 6;
-
-bool isOctalDigit(char c) { return c >= '0' && c <= '7'; }
-
-// The kernel writes the bytes that would break the table's layout as "\ooo". Anything else after
-// a backslash is kept as it stands, so that no input can make the decoder read past the field.
-QByteArray decodeEscapes(const QByteArray& field) {
-    QByteArray bytes;
-    bytes.reserve(field.size());
-    for (qsizetype i = 0; i < field.size(); ++i) {
-        const bool escape = field[i] == '\\' && i + 3 < field.size() && field[i + 1] >= '0' &&
-                            field[i + 1] <= '3' && isOctalDigit(field[i + 2]) && isOctalDigit(field[i + 3]);
-        if (!escape) {
-            bytes.append(field[i]);
-            continue;
-        }
-        bytes.append(char((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0')));
-        i += 3;
-    }
-    return bytes;
-}
-
-QList<QByteArray> fieldsOf(const QByteArray& line) {
-    QList<QByteArray> fields = line.split(' ');
-    fields.removeAll(QByteArray());
-    return fields;
-}
-
-// The mount point of one line, or nullopt when the line does not have the layout above or names
-// something that cannot be a folder.
-std::optional<QString> mountPointOf(const QByteArray& line) {
-    const QList<QByteArray> fields = fieldsOf(line);
-    const qsizetype separator = fields.indexOf(QByteArray("-"), kFirstOptionalField);
-    if (separator < 0 || separator + 1 >= fields.size()) return std::nullopt;
-    const QByteArray path = decodeEscapes(fields[kMountPointField]);
-    if (!path.startsWith('/') || path.contains('\0')) return std::nullopt;
-    return QFile::decodeName(path);
-}
+struct TableUnref {
+    void operator()(libmnt_table* table) const { mnt_unref_table(table); }
+};
+struct IterFree {
+    void operator()(libmnt_iter* iter) const { mnt_free_iter(iter); }
+};
 
 // "/media" and "/media/" both mean the folder; the comparison wants it with one trailing "/".
 QString asFolder(const QString& prefix) {
@@ -61,12 +27,18 @@ QString asFolder(const QString& prefix) {
 
 }  // namespace
 
-QStringList mountPoints(const QByteArray& mountinfo) {
-    QStringList points;
-    for (const QByteArray& line : mountinfo.split('\n')) {
-        if (std::optional<QString> point = mountPointOf(line)) points.append(*point);
+QList<Mount> read(const QString& path) {
+    const std::unique_ptr<libmnt_table, TableUnref> table(mnt_new_table());
+    const std::unique_ptr<libmnt_iter, IterFree> iter(mnt_new_iter(MNT_ITER_FORWARD));
+    if (!table || !iter || mnt_table_parse_file(table.get(), QFile::encodeName(path).constData()) != 0) return {};
+    QList<Mount> mounts;
+    libmnt_fs* entry = nullptr;
+    while (mnt_table_next_fs(table.get(), iter.get(), &entry) == 0) {
+        const char* target = mnt_fs_get_target(entry);
+        if (!target || target[0] != '/') continue;
+        mounts.append({QFile::decodeName(target), quint64(std::max(mnt_fs_get_id(entry), 0)), mnt_fs_get_devno(entry)});
     }
-    return points;
+    return mounts;
 }
 
 bool isBelowPrefix(const QString& path, const QStringList& prefixes) {

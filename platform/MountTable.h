@@ -1,28 +1,39 @@
 #pragma once
-// Reading the kernel's mount table (/proc/self/mountinfo) and telling which of its mount points
-// may be a drive the user plugged in: those below the folders where desktop automounters put
-// removable volumes. Pure functions of their arguments; any thread.
+// The kernel's mount table, read with libmount, and which of its mount points may be a drive the
+// user plugged in: those below the folders where desktop automounters put removable volumes.
 
-#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
-namespace spinforge::MountTable {
+#include <sys/types.h>
 
-// The mount points of the table text, in table order, octal escapes decoded (the kernel writes
-// a space as \040) and the bytes decoded as file names. Lines that are not a mount entry are
-// skipped: the text comes from outside and any bytes must be survived.
-QStringList mountPoints(const QByteArray& mountinfo);
+namespace spinforge {
+
+// One line of the table.
+struct Mount {
+    QString point;     // where it is mounted, escapes decoded ("/media/kim/DJ USB")
+    quint64 id = 0;    // the kernel's number for this mount; a new mount at the same point gets another
+    dev_t device = 0;  // the file system's device number
+};
+
+namespace MountTable {
+
+// The mounts listed in the table file at `path` (/proc/self/mountinfo, or a test's own in its
+// format), in table order. Lines that are no mount entry, and mount points that are not absolute
+// paths, are left out; a table that can't be read gives none.
+QList<Mount> read(const QString& path);
 
 // Whether `path`, once cleaned, lies strictly below one of `prefixes` ("/media/"): the prefix
-// folder itself is not below it, and neither is "/media/../etc".
+// folder itself is not below it, and neither is "/media/../etc". Any thread.
 bool isBelowPrefix(const QString& path, const QStringList& prefixes);
 
 // isBelowPrefix, and no folder on the way is hidden (starts with "."), which is where sandboxes
-// and tools mount things the user never plugged in.
+// and tools mount things the user never plugged in. Any thread.
 bool isCandidate(const QString& mountPoint, const QStringList& prefixes);
 
 // The name a volume is shown by: the last component of its mount point ("DJ STICK").
 QString volumeName(const QString& mountPoint);
 
-}  // namespace spinforge::MountTable
+}  // namespace MountTable
+}  // namespace spinforge

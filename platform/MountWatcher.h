@@ -1,9 +1,9 @@
 #pragma once
 // Watches the kernel's mount table and says when a drive appears: a new mount point where removable
-// drives are mounted (see MountTable::isCandidate). The kernel flags the open table file (POLLPRI)
-// on every mount and unmount; each flag re-reads the whole table and compares its mount points with
-// the previous read. Container overlays, snap images and portal mounts come and go elsewhere and
-// are no drive arriving. Main thread only.
+// drives are mounted (see MountTable::isCandidate). libmount's monitor wakes it on every change of
+// the table; each change re-reads the table and compares its mount points with the previous read.
+// Container overlays, snap images and portal mounts come and go elsewhere and are no drive
+// arriving. Main thread only.
 
 #include "platform/MountEvents.h"
 #include "platform/VolumeSource.h"
@@ -11,30 +11,35 @@
 #include <QSet>
 #include <QString>
 
-#include <optional>
+#include <memory>
 
 class QSocketNotifier;
+struct libmnt_monitor;
 
 namespace spinforge {
 
 class MountWatcher : public MountEvents {
     Q_OBJECT
 public:
-    // Opens the source's mount table and reads the mount points there now; those never count as
-    // new. A table that cannot be opened or read leaves a watcher that never fires, without a
+    // Reads the source's mount table now (those mount points never count as new) and starts
+    // watching the kernel's. Where the monitor can't be had the watcher never fires, without a
     // word: the agent still syncs the drives it finds at other times.
     explicit MountWatcher(VolumeSource volumes = {}, QObject* parent = nullptr);
-    ~MountWatcher() override;  // closes the table
+    ~MountWatcher() override;
     MountWatcher(const MountWatcher&) = delete;
     MountWatcher& operator=(const MountWatcher&) = delete;
 
 private:
-    void tableChanged();
-    std::optional<QSet<QString>> readMountPoints() const;
+    struct MonitorUnref {
+        void operator()(libmnt_monitor* monitor) const;
+    };
 
-    const QStringList prefixes_;
-    int fd_ = -1;
-    QSocketNotifier* notifier_ = nullptr;  // a child, but deleted before the descriptor is closed
+    void tableChanged();
+    QSet<QString> readMountPoints() const;
+
+    const VolumeSource volumes_;
+    std::unique_ptr<libmnt_monitor, MonitorUnref> monitor_;
+    QSocketNotifier* notifier_ = nullptr;  // a child, but deleted before the monitor
     QSet<QString> mounted_;
 };
 

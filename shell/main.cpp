@@ -2,7 +2,7 @@
 #include "credentials/Settings.h"
 #include "platform/DesktopNotifier.h"
 #include "platform/MountWatcher.h"
-#include "platform/PosixFileOperations.h"
+#include "platform/PosixFileSystem.h"
 #include "platform/SecretServiceKeyring.h"
 #include "shell/AppDelegate.h"
 #include "shell/CommandLine.h"
@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
 
     SecretServiceKeyring keyring;
     Settings settings;
-    PosixFileOperations files;
+    PosixFileSystem files;
     DesktopNotifier notifier;
     MountWatcher mountEvents;
     auto delegate = std::make_unique<AppDelegate>(ShellSeams{{keyring, settings, files, notifier, mountEvents}});

@@ -13,7 +13,7 @@
 #include <sys/resource.h>
 
 using namespace testing_support;
-using Op = FaultyFileOperations::Op;
+using Op = FaultyFileSystem::Op;
 
 namespace {
 
@@ -49,7 +49,7 @@ const std::vector<Fault> kFaults{
      }},
     {"EIO renaming on the drive", true, [](EngineRig& r, const QString& t, const QString& d) {
          damage(EngineRig::onDrive(d, t));
-         r.files.failOn(Op::move, "DJ-Music/Demo Set/" + t, EIO, 1);
+         r.files.failOn(Op::commit, "DJ-Music/Demo Set/" + t, EIO, 1);
      }},
 };
 

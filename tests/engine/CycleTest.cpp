@@ -8,7 +8,7 @@
 #include <QtCore/qtestsupport_core.h>
 
 using namespace testing_support;
-using Op = FaultyFileOperations::Op;
+using Op = FaultyFileSystem::Op;
 
 namespace {
 
@@ -109,8 +109,8 @@ TEST_F(Cycle, CyclesStartAtLaunchAndOnEveryDriveButNeverWithoutAToken) {
 TEST_F(Cycle, ADriveThatLeavesAfterItsCopiesIsNotReportedSynced) {
     rig.serve({{"a.mp3", "a"}});
     const QString drive = rig.addDrive("DJSTICK");
-    rig.files.beforeEach = [&](Op op, const QString&) {
-        if (op == Op::writeAtomically) rig.takeDriveAway(drive);
+    rig.files.beforeEach = [&](Op op, const QString& path) {
+        if (op == Op::stage && path.endsWith(".m3u8")) rig.takeDriveAway(drive);
     };
     rig.runCycle();
     EXPECT_EQ(rig.states.last(), State::success("1 tracks copied to USB"));

@@ -2,6 +2,9 @@
 // registration and sign-in. Whole cycles are Cycle's, faults the fault matrix's.
 
 #include "credentials/Keychain.h"
+#include "engine/DriveSync.h"
+#include "engine/Drives.h"
+#include "engine/Integrity.h"
 #include "engine/USBMarker.h"
 #include "support/Await.h"
 #include "support/EngineRig.h"
@@ -14,7 +17,7 @@ namespace {
 
 TEST(Integrity, SizeThenTheWholeStreamedDigestDecide) {
     EngineRig rig;
-    const QString file = rig.scratch("file");
+    const spinforge::Folder folder = rig.openFolder(rig.scratch(""));
     const QByteArray block = noise(1024 * 1024, 1);
     struct Check {
         const char* what;
@@ -34,20 +37,26 @@ TEST(Integrity, SizeThenTheWholeStreamedDigestDecide) {
         {"the wrong size", block, digestOf(block), block.size() - 1, false},
     };
     for (const Check& check : checks) {
-        writeBytes(file, check.bytes);
-        EXPECT_EQ(rig.engine().validFile(file, check.sha256, check.size), check.valid) << check.what;
+        writeBytes(rig.scratch("file"), check.bytes);
+        EXPECT_EQ(spinforge::Integrity::validFile(folder, "file", check.sha256, check.size), check.valid) << check.what;
     }
-    EXPECT_FALSE(rig.engine().validFile(rig.scratch("missing"), empty, 0));
+    EXPECT_FALSE(spinforge::Integrity::validFile(folder, "missing", empty, 0));
 }
 
 TEST(Drives, OnlyMountedDrivesRegisteredToTheProfileAreSynced) {
     EngineRig rig;
     const QString ours = rig.addDrive("OURS"), other = rig.addDrive("OTHER", 8), none = rig.addDrive("NONE", std::nullopt);
     writeBytes(none + "/.dj-sync.json", R"({"version":1,"profile_id":"7"})");
-    EXPECT_EQ(rig.engine().mountedVolumes(), (QStringList{ours, other, none}));
-    EXPECT_EQ(rig.engine().registeredVolumes(kProfileId), QStringList{ours});
+    const spinforge::Drives drives(rig.files, rig.seams().volumes);
+    const auto registered = [&] {
+        QStringList points;
+        for (const spinforge::Drive& drive : drives.registeredTo(kProfileId)) points << drive.mountPoint();
+        return points;
+    };
+    EXPECT_EQ(drives.mounted(), (QStringList{ours, other, none}));
+    EXPECT_EQ(registered(), QStringList{ours});
     rig.takeDriveAway(ours);
-    EXPECT_EQ(rig.engine().registeredVolumes(kProfileId), QStringList());
+    EXPECT_EQ(registered(), QStringList());
 }
 
 class USBSync : public ::testing::Test {
@@ -60,7 +69,10 @@ protected:
         if (cached) writeBytes(rig.cached(path), bytes);
         manifest.tracks.append(trackOf(path, bytes));
     }
-    qint64 sync() { return rig.engine().syncUSB(volume, manifest); }
+    qint64 sync() {
+        const spinforge::Drives drives(rig.files, rig.seams().volumes);
+        return spinforge::DriveSync::run(drives.open(volume, "sync"), manifest, rig.library());
+    }
     QString playlist() const { return EngineRig::playlistOn(volume); }
 
     EngineRig rig;
@@ -124,7 +136,7 @@ TEST_F(Registration, WritesTheMarkerForTheCurrentProfileAndCopiesTheLibrary) {
     EXPECT_TRUE(expected.match(QString::fromUtf8(fileBytes(volume + "/.dj-sync.json"))).hasMatch());
     EXPECT_EQ(fileBytes(EngineRig::onDrive(volume, "House/a.mp3")), QByteArray("track a"));
     EXPECT_EQ(rig.states, QList<State>{State::success("Registered DJ STICK")});
-    EXPECT_EQ(rig.engine().registeredVolumes(kProfileId), QStringList{volume});
+    EXPECT_EQ(spinforge::Drives(rig.files, rig.seams().volumes).registeredTo(kProfileId).size(), 1u);
 }
 
 // After a sign-in to another account the held manifest is that of the account before: a
@@ -155,6 +167,9 @@ TEST(SignIn, StoresWhatItNeedsAndRunsTheFirstSync) {
     EXPECT_EQ(rig.settings.serverURL(), QString::fromStdString(rig.service().baseUrl()));
     EXPECT_EQ(rig.settings.deviceId(), 1);
     EXPECT_TRUE(spinforge::Keychain::load(rig.keyring));
+    // The agent starts at every login from now on: the entry runs this very program.
+    EXPECT_TRUE(fileBytes(rig.scratch("config/autostart/com.spinforge.mac.desktop"))
+                    .contains("\nExec=" + QFile::encodeName(QCoreApplication::applicationFilePath()) + '\n'));
 
     EXPECT_EQ(failureOf([&] { await(rig.engine().login(rig.settings.serverURL().value(), "dj@example.com", "wrong")); }),
               "Invalid e-mail or password.");

@@ -2,21 +2,24 @@
 // real file operations and the service client, and a way to be killed (SIGKILL, no cleanup) just
 // before the Nth file operation of a kind. Exit status 0 when the cycle ended in success.
 //
-//   spinforge-cycle-runner SERVER DATA_HOME MOUNT_TABLE MEDIA_PREFIX [copy|move|writeAtomically:N]
+//   spinforge-cycle-runner SERVER DATA_HOME MOUNT_TABLE MEDIA_PREFIX [copy|commit|playlist:N]
+//
+// copy and commit count every copy to the drive and every rename into place (library and drive);
+// playlist counts the playlist's writes.
 
 #include "credentials/Keychain.h"
 #include "engine/SyncEngine.h"
 #include "support/Await.h"
 #include "support/Fakes.h"
-#include "support/FaultyFileOperations.h"
+#include "support/FaultyFileSystem.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
 
 #include <csignal>
 
-using testing_support::FaultyFileOperations;
-using Op = FaultyFileOperations::Op;
+using testing_support::FaultyFileSystem;
+using Op = FaultyFileSystem::Op;
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -28,14 +31,15 @@ int main(int argc, char** argv) {
     spinforge::Settings settings(dataHome + QStringLiteral("/Spinforge.conf"));
     settings.setServerURL(server);
     spinforge::Keychain::save(keyring, QStringLiteral("kill-test-token"));
-    FaultyFileOperations files;
+    FaultyFileSystem files;
     if (args.size() > 5 && !args[5].isEmpty()) {
         const QStringList killAt = args[5].split(u':');
-        const std::map<QString, Op> kinds{{"copy", Op::copy}, {"move", Op::move}, {"writeAtomically", Op::writeAtomically}};
+        const std::map<QString, Op> kinds{{"copy", Op::copy}, {"commit", Op::commit}, {"playlist", Op::stage}};
         const int nth = killAt.value(1).toInt();
         if (!kinds.count(killAt.value(0)) || nth < 1) return 2;
-        files.beforeEach = [kind = kinds.at(killAt[0]), nth, seen = 0](Op op, const QString&) mutable {
-            if (op == kind && ++seen == nth) ::raise(SIGKILL);
+        const bool playlist = killAt[0] == u"playlist";
+        files.beforeEach = [kind = kinds.at(killAt[0]), playlist, nth, seen = 0](Op op, const QString& path) mutable {
+            if (op == kind && (!playlist || path.endsWith(".m3u8")) && ++seen == nth) ::raise(SIGKILL);
         };
     }
     testing_support::RecordingNotifier notifier;

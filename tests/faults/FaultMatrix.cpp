@@ -62,8 +62,7 @@ std::string FaultMatrix::nameOf(const ::testing::TestParamInfo<Case>& info) {
 void FaultMatrix::SetUp() {
     const Case& c = GetParam();
     const Disk disk = diskHere(c.disk);
-    std::optional<std::string> why = whyUnavailable(disk);
-    if (!why && disk == Disk::folder && c.row->kernelOnly) why = *whyUnavailable(Disk::tmpfs);
+    const std::optional<std::string> why = whyUnavailable(disk);
     if (why) {
         recordRow({testName(), c.group, c.row->order, faultOnDisk(c), "\u2014", "\u2014", "\u2014", "not run here: " + *why, true});
         GTEST_SKIP() << *why;
@@ -79,16 +78,7 @@ void FaultMatrix::SetUp() {
 void FaultMatrix::TearDown() {
     if (held_ >= 0) ::close(held_);
     otherService.reset();
-    libraryDisk_.reset();
     rig_.reset();
-}
-
-KernelDrive& FaultMatrix::mountLibraryDisk(const QString& tmpfsOptions) {
-    QMap<QString, QByteArray> before;
-    for (const QString& path : filesBelow(rig_->cacheRoot())) before.insert(path, fileBytes(rig_->cached(path)));
-    libraryDisk_ = std::make_unique<KernelDrive>(Disk::tmpfs, rig_->cacheRoot(), QString(), tmpfsOptions);
-    for (auto file = before.begin(); file != before.end(); ++file) writeBytes(rig_->cached(file.key()), file.value());
-    return *libraryDisk_;
 }
 
 void FaultMatrix::serveWithoutExtras() {

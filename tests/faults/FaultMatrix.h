@@ -31,7 +31,6 @@ struct Row {
     int serviceFaultUses = 0;  // requests the service's fault acted on, when the fault is the service's
     Tracks extra = {};         // tracks served besides a.mp3, b.mp3, c.mp3 and d.mp3
     std::vector<Disk> disks = {Disk::tmpfs};  // tmpfs and ext4 stand for a folder where nothing can be mounted
-    bool kernelOnly = false;                  // not even then
 };
 
 struct Case {
@@ -66,9 +65,6 @@ public:
     QString outside() const { return rig_->scratch("outside"); }
     // The service's fault, as JSON text.
     void serviceFault(const std::string& json) { rig_->service().setFault(json); }
-    // A small tmpfs as the library's disk, holding what the library held.
-    KernelDrive& mountLibraryDisk(const QString& tmpfsOptions);
-    KernelDrive* libraryDisk() const { return libraryDisk_.get(); }
     // The service restarted without the row's extra tracks, for a drive that can't hold them; their
     // copies in the library stay, as tracks dropped from the library always do.
     void serveWithoutExtras();
@@ -98,7 +94,6 @@ private:
     QString volume_;
     int held_ = -1;
     QString root_;
-    std::unique_ptr<KernelDrive> libraryDisk_;
     QMap<QString, QByteArray> others_;  // files not ours, by path, with their bytes
     QStringList tampered_;
 };

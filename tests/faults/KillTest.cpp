@@ -152,8 +152,8 @@ TEST_F(AgentKilled, FiftyTimesInARowNeverLeavesAPartialFileAndTheNextCycleComple
         case start: hit = killAfter(version, delay, false); break;
         case download: hit = killAfter(version, delay * 3, true); break;
         case copy: hit = runToEnd(version, QStringLiteral("copy:%1").arg(nth)).first == -1; break;
-        case rename: hit = runToEnd(version, QStringLiteral("move:%1").arg(nth * 2)).first == -1; break;
-        default: hit = runToEnd(version, QStringLiteral("writeAtomically:1")).first == -1; break;
+        case rename: hit = runToEnd(version, QStringLiteral("commit:%1").arg(nth * 2)).first == -1; break;
+        default: hit = runToEnd(version, QStringLiteral("playlist:1")).first == -1; break;
         }
         ++kills[moment];
         landed[moment] += hit;

@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 using namespace testing_support;
-using Op = FaultyFileOperations::Op;
+using Op = FaultyFileSystem::Op;
 
 namespace {
 
@@ -216,7 +216,7 @@ const std::vector<Row> kDriveRows{
     {2, "ReadOnlyBetweenCycles", "The drive is remounted read-only between cycles",
      [](FaultMatrix& m) {
          if (KernelDrive* drive = m.rig().kernelDrive(m.volume())) drive->remount(MS_RDONLY);
-         else m.rig().files.failOn(Op::isWritable, m.volume(), EROFS);
+         else m.rig().files.failOn(Op::checkWritable, m.volume(), EROFS);
      },
      [](FaultMatrix& m) {
          if (KernelDrive* drive = m.rig().kernelDrive(m.volume())) drive->remount(0);
@@ -245,12 +245,10 @@ const std::vector<Row> kDriveRows{
      [](FaultMatrix& m) { m.rig().files.failOn(Op::copy, "Techno/c.mp3", EIO, 1); }, {}, Kind::failed,
      "Could not copy Techno/c.mp3 to DJSTICK: Input/output error", kAbAndNoMore, kLibraryNew},
     {6, "IoErrorOnFlush", "I/O error (EIO) from fsync after c.mp3's bytes were written",
-     [](FaultMatrix& m) { m.rig().files.failAfterDoing(Op::copy, "Techno/c.mp3", EIO, 1); }, {}, Kind::failed,
-     "Could not copy Techno/c.mp3 to DJSTICK: Input/output error",
-     "a.mp3, b.mp3 new \u00b7 playlist old \u00b7 c.mp3, d.mp3 missing; staging file left: c.mp3.spinforge-partial",
-     kLibraryNew},
+     [](FaultMatrix& m) { m.rig().files.failOn(Op::flush, "Demo Set/Techno/c.mp3", EIO, 1); }, {}, Kind::failed,
+     "Could not copy Techno/c.mp3 to DJSTICK: Input/output error", kAbAndNoMore, kLibraryNew},
     {7, "IoErrorFlushingTheRename", "I/O error (EIO) flushing the folder after b.mp3 was renamed into place",
-     [](FaultMatrix& m) { m.rig().files.failAfterDoing(Op::move, "Demo Set/House/b.mp3", EIO, 1); }, {}, Kind::failed,
+     [](FaultMatrix& m) { m.rig().files.failAfterDoing(Op::commit, "Demo Set/House/b.mp3", EIO, 1); }, {}, Kind::failed,
      "Could not move House/b.mp3 into place on DJSTICK: Input/output error", kAbAndNoMore, kLibraryNew},
     {8, "FatRefusesAName", "FAT refuses a name with ':' and '?' (EINVAL from the kernel, ENOENT from exfat-fuse)",
      [](FaultMatrix& m) { m.emulateFat(); }, clearFat, Kind::failed,
@@ -303,10 +301,8 @@ const std::vector<Row> kDriveRows{
 
 const std::vector<Row> kLocalRows{
     {1, "LibraryDiskFull", "The library's disk fills up while b.mp3 downloads",
-     [](FaultMatrix& m) { m.mountLibraryDisk(QStringLiteral("size=256k")); },
-     [](FaultMatrix& m) { m.libraryDisk()->remount(0, "size=4m"); }, Kind::failed,
-     "Could not write ~/.local/share/Spinforge/Library/House/b.mp3: No space left on device", kUnchangedDrive,
-     kUnchangedLibrary, 0, {}, {Disk::tmpfs}, true},
+     [](FaultMatrix& m) { m.rig().files.failOn(Op::write, "Library/House/b.mp3", ENOSPC); }, {}, Kind::failed, "Could not write ~/.local/share/Spinforge/Library/House/b.mp3: No space left on device",
+     kUnchangedDrive, kUnchangedLibrary},
     {2, "UnreadableCachedFile", "A cached file that can't be read (EACCES opening a.mp3)",
      [](FaultMatrix& m) { m.rig().files.failOn(Op::openForReading, "Library/House/a.mp3", EACCES, 1); }, {},
      Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew},
@@ -330,7 +326,7 @@ const std::vector<Row> kLocalRows{
      {}, Kind::failed, "Integrity check failed for c.mp3.", kAbAndNoMore,
      "a.mp3, b.mp3, d.mp3 new \u00b7 c.mp3 as the other program left it"},
     {5, "IoErrorFlushingTheLibraryRename", "I/O error (EIO) flushing the library's folder after b.mp3 was renamed into place",
-     [](FaultMatrix& m) { m.rig().files.failAfterDoing(Op::move, "Library/House/b.mp3", EIO, 1); }, {}, Kind::failed,
+     [](FaultMatrix& m) { m.rig().files.failAfterDoing(Op::commit, "Library/House/b.mp3", EIO, 1); }, {}, Kind::failed,
      "Could not move House/b.mp3 into place in the library: Input/output error", kUnchangedDrive,
      "a.mp3, b.mp3 new \u00b7 c.mp3, d.mp3 missing"},
 };
@@ -345,7 +341,7 @@ const std::vector<Row> kRegistrationRows{
      },
      {}, Kind::failed, "Try again later.", kNothingOnTheDrive, kLibraryNew, 1},
     {2, "MarkerWriteFails", "I/O error (EIO) writing the marker .dj-sync.json",
-     [](FaultMatrix& m) { m.rig().files.failOn(Op::writeAtomically, ".dj-sync.json", EIO, 1); }, {}, Kind::failed,
+     [](FaultMatrix& m) { m.rig().files.failOn(Op::write, ".dj-sync.json", EIO, 1); }, {}, Kind::failed,
      "Could not write the marker .dj-sync.json on DJSTICK: Input/output error", kNothingOnTheDrive, kLibraryNew},
     {3, "DriveFullDuringTheFirstCopy", "The drive fills up copying c.mp3 during registration (ENOSPC)",
      [](FaultMatrix& m) { m.rig().files.failOn(Op::copy, "Techno/c.mp3", ENOSPC, 1); }, {}, Kind::failed,

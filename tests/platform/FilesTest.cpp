@@ -1,8 +1,8 @@
-// The real file operations: copies that never overwrite or leave a part behind, whole-file writes
-// staged under one fixed name, small files read only when they are small regular files, and no
-// write on a drive ever going through a link.
-#include "platform/FolderHandle.h"
-#include "platform/PosixFileOperations.h"
+// The real file system: staged files that take their final name only at commit and leave nothing
+// behind otherwise, staging names that always fit, byte-exact copies, small files read only when
+// they are small regular files, and no path on a drive ever reached through a link.
+#include "platform/PosixFileSystem.h"
+#include "platform/StagingName.h"
 #include "support/KernelDrive.h"
 #include "support/TestSupport.h"
 
@@ -20,42 +20,100 @@ namespace {
 class PosixFiles : public ::testing::Test {
 protected:
     QString at(const QString& name) const { return folder.filePath(name); }
+    Folder open(const QString& name = {}, Reach reach = Reach::anywhere) {
+        FileResult<Folder> opened = files.openFolder(name.isEmpty() ? folder.path() : at(name), reach);
+        EXPECT_TRUE(opened.ok()) << opened.status().description().toStdString();
+        return std::move(*opened);
+    }
     QTemporaryDir folder;
-    PosixFileOperations files;
+    PosixFileSystem files;
 };
 
-TEST_F(PosixFiles, ACopyIsByteExactNeverOverwritesAndLeavesNothingWhenItFails) {
-    const QByteArray large = noise(2 * 1024 * 1024 + 1, 1);
-    writeBytes(at("large"), large);
-    writeBytes(at("empty"), {});
-    EXPECT_EQ(files.copy(at("large"), at("large copy")), 0);
-    EXPECT_EQ(files.copy(at("empty"), at("empty copy")), 0);
-    EXPECT_EQ(fileBytes(at("large copy")), large);
-    EXPECT_EQ(files.fileSize(at("empty copy")), 0);
-
-    writeBytes(at("there"), "keep me");
-    EXPECT_EQ(files.copy(at("large"), at("there")), EEXIST);
-    EXPECT_EQ(fileBytes(at("there")), QByteArray("keep me"));
-    EXPECT_EQ(files.copy(at("missing"), at("nowhere")), ENOENT);
-
-    const std::optional<std::string> whyNot = whyUnavailable(Disk::tmpfs);
-    if (whyNot) GTEST_SKIP() << "a full disk needs a small tmpfs: " << *whyNot;
-    KernelDrive small(Disk::tmpfs, at("small"), {}, QStringLiteral("size=64k"));
-    EXPECT_EQ(files.copy(at("large"), at("small/large")), ENOSPC);
-    EXPECT_EQ(filesBelow(at("small")), QStringList());
-}
-
-TEST_F(PosixFiles, AWholeFileIsStagedUnderOneFixedNameThatTheNextWriteRemovesFirst) {
+TEST_F(PosixFiles, AStagedFileTakesItsNameOnlyAtCommitAndLeavesNothingOtherwise) {
     writeBytes(at("list.m3u8"), "old");
     writeBytes(at("list.m3u8.spinforge-partial"), "left by a killed write");
-    EXPECT_EQ(files.writeAtomically(at("list.m3u8"), "new"), 0);
+    const Folder here = open();
+    {
+        FileResult<StagedFile> staged = here.stage("list.m3u8");
+        ASSERT_TRUE(staged.ok());
+        EXPECT_TRUE(staged->write("new", 3).ok());
+        EXPECT_TRUE(staged->flush().ok());
+        EXPECT_EQ(fileBytes(at("list.m3u8")), QByteArray("old"));
+        EXPECT_EQ(fileBytes(at("list.m3u8.spinforge-partial")), QByteArray("new")) << "the leftover was not replaced";
+        EXPECT_TRUE(staged->commit().ok());
+    }
     EXPECT_EQ(fileBytes(at("list.m3u8")), QByteArray("new"));
-    EXPECT_EQ(filesBelow(folder.path()), QStringList{"list.m3u8"});
-    // The longest name a staged write can take: 237 bytes, 255 with the suffix.
-    const QString longest = QString(237, u'n');
-    EXPECT_EQ(files.writeAtomically(at(longest), "x"), 0);
-    EXPECT_EQ(files.writeAtomically(at(longest + u'n'), "x"), ENAMETOOLONG);
-    EXPECT_EQ(filesBelow(folder.path()), (QStringList{"list.m3u8", longest}));
+    {
+        FileResult<StagedFile> dropped = here.stage("list.m3u8");
+        ASSERT_TRUE(dropped.ok());
+        EXPECT_TRUE(dropped->write("never committed", 15).ok());
+    }
+    EXPECT_TRUE(writeWhole(here, "b.txt", "whole").ok());
+    EXPECT_EQ(fileBytes(at("b.txt")), QByteArray("whole"));
+    EXPECT_EQ(filesBelow(folder.path()), (QStringList{"b.txt", "list.m3u8"}));
+    EXPECT_EQ(fileBytes(at("list.m3u8")), QByteArray("new"));
+}
+
+// Every name a file system takes can be written: a name too long for the plain suffix is staged
+// under a name cut short with a digest of the whole name, so each name keeps exactly one staging
+// name and a killed write's leftover is found again.
+TEST_F(PosixFiles, EveryNameThatFitsCanBeStagedUnderANameDerivedFromItAlone) {
+    const QByteArray cjk = QString(84, QChar(0x6f22)).toUtf8();  // 252 bytes
+    struct Case {
+        QByteArray name;
+        bool plainSuffix;
+    };
+    const Case cases[] = {{QByteArray(237, 'n'), true}, {QByteArray(238, 'n'), false}, {cjk + "a.m", false}, {QByteArray(255, 'x'), false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name.size());
+        const QByteArray staging = StagingName::of(c.name);
+        EXPECT_LE(staging.size(), StagingName::maxBytes);
+        EXPECT_TRUE(staging.endsWith(".spinforge-partial"));
+        EXPECT_EQ(staging == c.name + ".spinforge-partial", c.plainSuffix);
+        EXPECT_TRUE(QString::fromUtf8(staging).toUtf8() == staging) << "cut inside a character";
+        EXPECT_NE(StagingName::of(c.name.chopped(1) + '~'), staging) << "another name shares the staging name";
+
+        writeBytes(at(QString::fromUtf8(staging)), "left by a killed write");
+        EXPECT_TRUE(writeWhole(open(), QString::fromUtf8(c.name), "x").ok());
+        EXPECT_EQ(filesBelow(folder.path()), QStringList{QString::fromUtf8(c.name)});
+        QFile::remove(at(QString::fromUtf8(c.name)));
+    }
+    const FileStatus tooLong = writeWhole(open(), QString(256, u'n'), "x");
+    EXPECT_EQ(tooLong.errnum(), ENAMETOOLONG);
+    EXPECT_EQ(filesBelow(folder.path()), QStringList());
+}
+
+TEST_F(PosixFiles, ACopyIsByteExactAndOneThatFailsLeavesNothing) {
+    const QByteArray large = noise(2 * 1024 * 1024 + 1, 1);
+    writeBytes(at("large"), large);
+    const Folder here = open();
+    {
+        FileResult<InputFile> source = here.openForReading("large");
+        FileResult<StagedFile> copy = here.stage("copy");
+        ASSERT_TRUE(source.ok() && copy.ok());
+        EXPECT_TRUE(copy->copyFrom(*source).ok());
+        EXPECT_EQ(copy->bytesWritten(), large.size());
+        EXPECT_TRUE(copy->flush(true).ok());
+        FileResult<InputFile> back = copy->readBack();
+        ASSERT_TRUE(back.ok());
+        char first[4];
+        EXPECT_EQ(*back->read(first, 4), 4);
+        EXPECT_EQ(QByteArray(first, 4), large.left(4)) << "read back from somewhere other than the start";
+        EXPECT_TRUE(copy->commit().ok());
+    }
+    EXPECT_EQ(fileBytes(at("copy")), large);
+
+    if (const std::optional<std::string> whyNot = whyUnavailable(Disk::tmpfs)) GTEST_SKIP() << "a full disk needs a small tmpfs: " << *whyNot;
+    KernelDrive small(Disk::tmpfs, at("small"), {}, QStringLiteral("size=64k"));
+    {
+        FileResult<InputFile> source = here.openForReading("large");
+        FileResult<StagedFile> copy = open("small").stage("large");
+        ASSERT_TRUE(source.ok() && copy.ok());
+        const FileStatus full = copy->copyFrom(*source);
+        EXPECT_EQ(full.errnum(), ENOSPC);
+        EXPECT_EQ(full.description(), "Could not write " + at("small/large") + ": No space left on device");
+    }
+    EXPECT_EQ(filesBelow(at("small")), QStringList());
 }
 
 TEST_F(PosixFiles, OnlySmallRegularFilesAreReadAndNothingWaits) {
@@ -63,20 +121,11 @@ TEST_F(PosixFiles, OnlySmallRegularFilesAreReadAndNothingWaits) {
     writeBytes(at("large"), QByteArray(1025, ' '));
     ::mkfifo(QFile::encodeName(at("fifo")).constData(), 0644);
     ::symlink(QFile::encodeName(at("marker")).constData(), QFile::encodeName(at("link")).constData());
-    EXPECT_EQ(files.readFile(at("marker"), 1024), QByteArray("{}"));
-    for (const char* refused : {"large", "fifo", "link", "missing"}) EXPECT_EQ(files.readFile(at(refused), 1024), std::nullopt) << refused;
-    EXPECT_EQ(files.readFile(QStringLiteral("/dev/zero"), 1024), std::nullopt);
-    // The kernel's tables say they are empty; what matters is what reading gives.
-    EXPECT_TRUE(files.readFile(QStringLiteral("/proc/self/mountinfo"), 64 << 20).value_or("").contains(" / / "));
-}
-
-TEST_F(PosixFiles, SameFileMeansOneFileBehindBothNames) {
-    writeBytes(at("a"), "a");
-    writeBytes(at("b"), "a");
-    ::link(QFile::encodeName(at("a")).constData(), QFile::encodeName(at("hard")).constData());
-    EXPECT_TRUE(files.isSameFile(at("a"), at("hard")));
-    EXPECT_FALSE(files.isSameFile(at("a"), at("b")));
-    EXPECT_FALSE(files.isSameFile(at("a"), at("A")));
+    const Folder here = open();
+    EXPECT_EQ(*here.readSmallFile("marker", 1024), QByteArray("{}"));
+    for (const char* refused : {"large", "fifo", "link", "missing"}) EXPECT_FALSE(here.readSmallFile(refused, 1024).ok()) << refused;
+    EXPECT_FALSE(here.openForReading("fifo").ok()) << "a FIFO was opened for hashing";
+    EXPECT_FALSE(files.openFolder("/dev", Reach::anywhere)->readSmallFile("zero", 1024).ok());
 }
 
 // A drive is outside input: beneath its held root no operation follows a link, so nothing lands on
@@ -85,30 +134,27 @@ TEST_F(PosixFiles, OnADriveNothingGoesThroughALink) {
     QDir().mkpath(at("drive/DJ-Music"));
     QDir().mkpath(at("own/Set"));
     writeBytes(at("own/Set/a.mp3"), "the computer's own");
-    writeBytes(at("library.mp3"), "ours");
     for (const auto& [link, target] : {std::pair("drive/Linked", "own"), std::pair("drive/DJ-Music/a.mp3", "own/Set/a.mp3"),
                                        std::pair("drive/DJ-Music/Set", "own/Set")})
         ::symlink(QFile::encodeName(at(target)).constData(), QFile::encodeName(at(link)).constData());
-    const FolderHandle drive(at("drive"));
-    const auto onDrive = [&](const char* path) { return drive.path() + u'/' + QString::fromUtf8(path); };
+    const Folder drive = open("drive", Reach::beneath);
 
-    EXPECT_EQ(files.createFolders(onDrive("Linked/New")), ELOOP);
-    EXPECT_EQ(files.createFolders(onDrive("DJ-Music/Set/House")), ELOOP);
-    EXPECT_EQ(files.copy(at("library.mp3"), onDrive("Linked/b.mp3")), ELOOP);
-    EXPECT_EQ(files.copy(at("library.mp3"), onDrive("DJ-Music/b.mp3")), 0);
-    EXPECT_EQ(files.move(onDrive("DJ-Music/b.mp3"), onDrive("DJ-Music/a.mp3")), ELOOP);
-    EXPECT_EQ(files.writeAtomically(onDrive("DJ-Music/a.mp3"), "x"), ELOOP);
-    EXPECT_EQ(files.writeAtomically(onDrive("Linked/Set/list.m3u8"), "x"), ELOOP);
-    EXPECT_EQ(files.fileSize(onDrive("DJ-Music/a.mp3")), std::nullopt);
-    EXPECT_EQ(files.openForReading(onDrive("Linked/Set/a.mp3")), -1);
-    EXPECT_TRUE(files.isLink(onDrive("DJ-Music/a.mp3")));
-    EXPECT_FALSE(files.isLink(onDrive("DJ-Music")));
+    EXPECT_EQ(drive.makeFolders("Linked/New").errnum(), ELOOP);
+    EXPECT_EQ(drive.makeFolders("DJ-Music/Set/House").errnum(), ELOOP);
+    EXPECT_EQ(drive.stage("Linked/b.mp3").status().errnum(), ELOOP);
+    EXPECT_EQ(drive.openFolder("DJ-Music/Set").status().errnum(), ELOOP);
+    EXPECT_EQ(writeWhole(drive, "DJ-Music/a.mp3", "x").errnum(), ELOOP);
+    EXPECT_EQ(writeWhole(drive, "Linked/Set/list.m3u8", "x").errnum(), ELOOP);
+    EXPECT_EQ(drive.inspect("DJ-Music/a.mp3")->type, FileInfo::Type::link);
+    EXPECT_FALSE(drive.openForReading("DJ-Music/a.mp3").ok());
+    EXPECT_FALSE(drive.openForReading("Linked/Set/a.mp3").ok());
     EXPECT_EQ(filesBelow(at("own")), QStringList{"Set/a.mp3"});
     EXPECT_EQ(fileBytes(at("own/Set/a.mp3")), QByteArray("the computer's own"));
-    // Through no link, the same operations work as anywhere.
-    EXPECT_EQ(files.createFolders(onDrive("DJ-Music/House")), 0);
-    EXPECT_EQ(files.move(onDrive("DJ-Music/b.mp3"), onDrive("DJ-Music/House/b.mp3")), 0);
-    EXPECT_EQ(files.fileSize(onDrive("DJ-Music/House/b.mp3")), 4);
+    // Through no link, the same operations work as anywhere; the computer's own folders follow links.
+    EXPECT_TRUE(drive.makeFolders("DJ-Music/House").ok());
+    EXPECT_TRUE(writeWhole(drive, "DJ-Music/House/b.mp3", "b").ok());
+    EXPECT_EQ(drive.inspect("DJ-Music/House/b.mp3")->size, 1);
+    EXPECT_EQ(open("drive").inspect("DJ-Music/a.mp3")->type, FileInfo::Type::file);
 }
 
 }  // namespace

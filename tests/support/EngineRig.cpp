@@ -29,6 +29,8 @@ EngineRig::EngineRig(Disk disk) : settings(scratch_.filePath("Spinforge.conf")),
 
 EngineRig::~EngineRig() {
     engine_.reset();
+    library_.reset();
+    api_.reset();
     drives_.clear();
     if (disk_ == Disk::folder) return;
     // Never remove what could still be a mounted drive.
@@ -79,10 +81,12 @@ void EngineRig::takeDriveAway(const QString& volume) {
     if (KernelDrive* drive = kernelDrive(volume)) return drive->detachLazily();
     listed_.removeAll(volume);
     writeMountTable();
+    QDir().rename(volume, volume + QStringLiteral(".away"));
 }
 
 void EngineRig::bringDriveBack(const QString& volume) {
     if (KernelDrive* drive = kernelDrive(volume)) return drive->mountAgain();
+    QDir().rename(volume + QStringLiteral(".away"), volume);
     listed_ << volume;
     writeMountTable();
 }
@@ -91,7 +95,22 @@ spinforge::EngineSeams EngineRig::seams() {
     const spinforge::VolumeSource volumes{disk_ == Disk::folder ? scratch_.filePath("mountinfo")
                                                                 : QStringLiteral("/proc/self/mountinfo"),
                                           {media_ + u'/'}};
-    return {keyring, settings, files, notifier, mountEvents, volumes, scratch_.filePath("data"), timeouts};
+    return {keyring, settings, files, notifier, mountEvents, volumes, scratch_.filePath("data"), scratch_.filePath("config"),
+            timeouts};
+}
+
+spinforge::Folder EngineRig::openFolder(const QString& path) {
+    spinforge::FileResult<spinforge::Folder> folder = files.openFolder(path, spinforge::Reach::anywhere);
+    if (!folder.ok()) throw std::runtime_error(folder.status().description().toStdString());
+    return std::move(*folder);
+}
+
+spinforge::LibraryCache& EngineRig::library() {
+    if (!library_) {
+        api_ = std::make_unique<spinforge::APIClient>(keyring, settings, timeouts);
+        library_ = std::make_unique<spinforge::LibraryCache>(files, *api_, scratch_.filePath("data"));
+    }
+    return *library_;
 }
 
 spinforge::SyncEngine& EngineRig::engine() {

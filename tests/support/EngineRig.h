@@ -10,7 +10,7 @@
 #include "engine/SyncEngine.h"
 #include "support/DevServer.h"
 #include "support/Fakes.h"
-#include "support/FaultyFileOperations.h"
+#include "support/FaultyFileSystem.h"
 #include "support/KernelDrive.h"
 #include "support/TestSupport.h"
 
@@ -47,12 +47,16 @@ public:
     static void registerDrive(const QString& volume, qint64 profile = kProfileId);
     // Null for a folder drive.
     KernelDrive* kernelDrive(const QString& volume) const;
-    // Out of the mount table as a pulled-out stick goes (lazily for a real one), and back.
+    // Gone as a pulled-out stick goes, and back: a real one unmounted lazily; a folder out of the
+    // mount table and moved aside, so that its mount point no longer leads to it.
     void takeDriveAway(const QString& volume);
     void bringDriveBack(const QString& volume);
 
     // What the rig's engine is given, for an application made around one of its own.
     spinforge::EngineSeams seams();
+    // The engine's file system and library on their own, for a test of one step.
+    spinforge::Folder openFolder(const QString& path);
+    spinforge::LibraryCache& library();
     // Made at first use; reset gives a new one, as a restart of the agent would.
     spinforge::SyncEngine& engine();
     void resetEngine() { engine_.reset(); }
@@ -76,7 +80,7 @@ public:
 
     MemoryKeyring keyring;
     spinforge::Settings settings;
-    FaultyFileOperations files;
+    FaultyFileSystem files;
     RecordingNotifier notifier;
     spinforge::MountEvents mountEvents;
     spinforge::APITimeouts timeouts;
@@ -93,6 +97,8 @@ private:
     std::vector<std::unique_ptr<KernelDrive>> drives_;
     QStringList listed_;  // folder drives in the rig's mount table
     std::unique_ptr<spinforge::SyncEngine> engine_;
+    std::unique_ptr<spinforge::APIClient> api_;
+    std::unique_ptr<spinforge::LibraryCache> library_;
 };
 
 }  // namespace testing_support

@@ -1,7 +1,6 @@
 #include "support/KernelDrive.h"
 
 #include "platform/MountTable.h"
-#include "platform/PosixFileOperations.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,8 +21,8 @@ namespace {
 QByteArray native(const QString& path) { return QFile::encodeName(path); }
 
 bool kernelHas(const char* fileSystem) {
-    const std::optional<QByteArray> known = spinforge::PosixFileOperations().readFile("/proc/filesystems", 1 << 20);
-    return known && known->contains(QByteArray("\t") + fileSystem + '\n');
+    QFile known(QStringLiteral("/proc/filesystems"));
+    return known.open(QIODevice::ReadOnly) && known.readAll().contains(QByteArray("\t") + fileSystem + '\n');
 }
 
 // Runs a tool to its end; its standard output, or a std::runtime_error with its standard error.
@@ -83,8 +82,9 @@ std::optional<std::string> whyUnavailable(Disk disk) {
 }
 
 QStringList kernelMountPoints() {
-    const std::optional<QByteArray> table = spinforge::PosixFileOperations().readFile("/proc/self/mountinfo", 64 << 20);
-    return table ? spinforge::MountTable::mountPoints(*table) : QStringList();
+    QStringList points;
+    for (const spinforge::Mount& mount : spinforge::MountTable::read(QStringLiteral("/proc/self/mountinfo"))) points << mount.point;
+    return points;
 }
 
 QString findTool(const QString& name) {

@@ -69,12 +69,15 @@ QStringList filesBelow(const QString& folder) {
 
 QByteArray mountTableListing(const QStringList& volumes) {
     QByteArray table = "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n";
-    int id = 100;
     for (const QString& volume : volumes) {
         QByteArray point = QFile::encodeName(volume);
         point.replace('\\', "\\134").replace(' ', "\\040").replace('\t', "\\011").replace('\n', "\\012");
-        ++id;
-        table += QByteArray::number(id) + " 22 0:" + QByteArray::number(id) + " / " + point +
+        // The mount the folder is on, as the kernel numbers it: the engine checks that the root it
+        // holds is the mount the table lists.
+        struct statx status {};
+        ::statx(AT_FDCWD, QFile::encodeName(volume).constData(), 0, STATX_MNT_ID, &status);
+        table += QByteArray::number(quint64(status.stx_mnt_id)) + " 22 " + QByteArray::number(status.stx_dev_major) + ':' +
+                 QByteArray::number(status.stx_dev_minor) + " / " + point +
                  " rw,nosuid,nodev,relatime shared:9 - vfat /dev/sdb1 rw,uid=1000\n";
     }
     return table;

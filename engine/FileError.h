@@ -1,9 +1,12 @@
 #pragma once
-// A file-system failure, described the way the user reads it: the operation and the file, then
-// the system's own message ("Could not create the folder /x/y: Permission denied").
+// A file-system failure as the user reads it, in the tray and in a notification: what the agent
+// was doing and on which file, then why ("Could not copy House/a.mp3 to DJSTICK: No space left on
+// device"). The file seam's FileStatus becomes one of these where the engine words it.
 
 #include <QString>
 #include <stdexcept>
+
+#include "platform/FileStatus.h"
 
 namespace spinforge {
 
@@ -13,10 +16,9 @@ public:
     FileError(const QString& action, int errnum);
     // The same with the reason in the agent's own words instead of the system's message.
     FileError(const QString& action, int errnum, const QString& reason);
+    // The seam's own description: "Could not write /x/a.mp3: No space left on device".
+    explicit FileError(const FileStatus& status);
     int errnum() const { return errnum_; }
-
-    // The system's message for an errno value, in plain words.
-    static QString systemMessage(int errnum);
 
 private:
     int errnum_;

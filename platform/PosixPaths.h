@@ -1,0 +1,31 @@
+#pragma once
+// How PosixFileSystem reaches a path below a held folder. On a drive (Reach::beneath) nothing is
+// reached through a symbolic link or above the folder: openat2 with RESOLVE_BENEATH and
+// RESOLVE_NO_SYMLINKS, or, where the kernel lacks it, one O_NOFOLLOW step per component. A link on
+// the way fails with ELOOP. Elsewhere paths resolve as they do for any program.
+
+#include "platform/FileSystem.h"
+
+#include <QByteArray>
+
+namespace spinforge::PosixPaths {
+
+// One plain name: not empty, not "." or "..", no "/".
+bool isPlainName(const QByteArray& name);
+
+// The folder at `relative` below `folder` (the folder itself when empty); closed with errno set
+// on failure.
+UniqueFd openFolderBelow(const Folder& folder, const QByteArray& relative);
+
+// Where a file below a folder is: its own folder, held open, and its name there.
+struct Place {
+    UniqueFd folder;
+    QByteArray name;
+    int error = 0;  // errno when the folder could not be reached or the name is not a plain one
+};
+Place placeOf(const Folder& folder, const QString& relative);
+
+// Flags that keep an open of a place's name from following a link where links are not followed.
+int noFollowFor(Reach reach);
+
+}  // namespace spinforge::PosixPaths

@@ -1,0 +1,23 @@
+#include "platform/UniqueFd.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace spinforge {
+
+int UniqueFd::close() {
+    if (fd_ < 0) return 0;
+    const int result = ::close(std::exchange(fd_, -1));
+    return result == 0 ? 0 : errno;
+}
+
+void UniqueFd::reset() {
+    if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+}
+
+UniqueFd UniqueFd::duplicate() const {
+    return UniqueFd(fd_ < 0 ? (errno = EBADF, -1) : ::fcntl(fd_, F_DUPFD_CLOEXEC, 0));
+}
+
+}  // namespace spinforge
