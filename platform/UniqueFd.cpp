@@ -1,7 +1,6 @@
 #include "platform/UniqueFd.h"
 
 #include <cerrno>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace spinforge {
@@ -14,10 +13,6 @@ int UniqueFd::close() {
 
 void UniqueFd::reset() {
     if (fd_ >= 0) ::close(std::exchange(fd_, -1));
-}
-
-UniqueFd UniqueFd::duplicate() const {
-    return UniqueFd(fd_ < 0 ? (errno = EBADF, -1) : ::fcntl(fd_, F_DUPFD_CLOEXEC, 0));
 }
 
 }  // namespace spinforge

@@ -30,8 +30,6 @@ public:
     void reset();
     // Hands the descriptor to an owner outside this class (fdopendir) and forgets it.
     int release() { return std::exchange(fd_, -1); }
-    // A second descriptor for the same open file (same offset), or a closed one with errno set.
-    UniqueFd duplicate() const;
 
 private:
     int fd_ = -1;

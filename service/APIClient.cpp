@@ -33,11 +33,6 @@ QString trimmedOf(const QString& text, QChar character) {
     return text.mid(begin, end - begin);
 }
 
-bool isWebScheme(const QUrl& url) {
-    const QString scheme = url.scheme().toLower();
-    return scheme == u"http" || scheme == u"https";
-}
-
 QByteArray jsonBody(const nlohmann::json& object) {
     return QByteArray::fromStdString(object.dump());
 }
@@ -49,9 +44,12 @@ APIClient::APIClient(Keyring& keyring, Settings& settings, Timeouts timeouts)
     network_.setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
 }
 
-std::optional<QUrl> APIClient::baseURL() const { return baseURLOf(settings_.serverURL()); }
-
 QUrl APIClient::url(const QString& reference) const { return requestURL(settings_.serverURL(), reference); }
+
+bool APIClient::isWebAddress(const QUrl& url) {
+    const QString scheme = url.scheme().toLower();
+    return scheme == u"http" || scheme == u"https";
+}
 
 std::optional<QUrl> APIClient::baseURLOf(const std::optional<QString>& serverURL) {
     if (!serverURL) return std::nullopt;
@@ -69,7 +67,7 @@ QUrl APIClient::requestURL(const std::optional<QString>& serverURL, const QStrin
     // Only web requests leave the agent: a reference that resolved to a local file or another
     // scheme would read from this machine instead of the service. Resolving can also yield no
     // URL at all ("http:/a" with "..//b" gives a path starting "//" without a host).
-    if (!resolved.isValid() || !isWebScheme(resolved)) throw SpinforgeError::invalidResponse();
+    if (!resolved.isValid() || !isWebAddress(resolved)) throw SpinforgeError::invalidResponse();
     return resolved;
 }
 
@@ -107,7 +105,7 @@ QCoro::Task<QByteArray> APIClient::fetch(QNetworkRequest request, QByteArray ver
 QCoro::Task<LoginResponse> APIClient::login(QString server, QString email, QString password) {
     const QString address = trimmedOf(server.trimmed(), u'/');
     const QUrl parsed(address, QUrl::StrictMode);
-    if (!parsed.isValid() || !isWebScheme(parsed)) throw SpinforgeError::invalidServer();
+    if (!parsed.isValid() || !isWebAddress(parsed)) throw SpinforgeError::invalidServer();
     settings_.setServerURL(address);
 
     QNetworkRequest request(url(QStringLiteral("/api/client/login")));

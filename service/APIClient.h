@@ -59,11 +59,13 @@ public:
     // The steps the operations are built from. `url` fails with invalidServer when there is no
     // usable base or reference, and with invalidResponse when the reference resolves to anything
     // but an http(s) URL, so no request ever reads a local file.
-    std::optional<QUrl> baseURL() const;
     QUrl url(const QString& reference) const;
     // The same two rules for a given "serverURL" setting (nullopt when there is none), with no
     // settings file behind them: what the agent does with any stored address and reference.
     static std::optional<QUrl> baseURLOf(const std::optional<QString>& serverURL);
+    // Whether `url` is one the agent may send a request to or open in a browser: http or https,
+    // in any letter case.
+    static bool isWebAddress(const QUrl& url);
     static QUrl requestURL(const std::optional<QString>& serverURL, const QString& reference);
     QNetworkRequest authenticatedRequest(const QString& path) const;
     // `statusCode` is nullopt when the reply was not an HTTP response.

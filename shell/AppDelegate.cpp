@@ -38,7 +38,7 @@ Look lookOf(SyncEngine::State::Kind kind) {
 std::optional<QUrl> dashboardURL(const std::optional<QString>& stored) {
     if (!stored || stored->isEmpty()) return std::nullopt;
     QUrl url(*stored, QUrl::StrictMode);
-    if (!url.isValid() || (url.scheme() != u"https" && url.scheme() != u"http")) return std::nullopt;
+    if (!url.isValid() || !APIClient::isWebAddress(url)) return std::nullopt;
     return url;
 }
 

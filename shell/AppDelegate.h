@@ -61,8 +61,6 @@ public:
     SyncEngine& engine() { return engine_; }
     StatusItem* statusItem() const { return statusItem_.get(); }
     QAction& statusMenuItem() { return statusMenuItem_; }
-    QTimer* timer() const { return timer_.get(); }
-    QMenuBar* applicationMenu() const { return applicationMenu_.get(); }
 
     // Builds a new editing menu: "Cut", "Copy", "Paste", "Select All", acting on the focused field.
     static std::unique_ptr<QMenu> editingMenu();

@@ -110,10 +110,6 @@ void StatusItem::showWindow() {
     window_->activateWindow();
 }
 
-bool StatusItem::inTray() const {
-    return tray_ && tray_->isVisible();
-}
-
 // Qt decides once per process whether its tray icons go to a StatusNotifierWatcher, at the first
 // tray icon or tray query; asked before a watcher runs, it never uses one. So the question is put
 // to the bus here, and Qt's tray is touched only once the answer is yes.
@@ -133,14 +129,12 @@ void StatusItem::trayHostChanged() {
 }
 
 void StatusItem::followTrayHost(bool registerAgain) {
-    const bool wasInTray = inTray();
     // Qt registers the icon with the watcher each time it is shown.
     if (registerAgain && tray_) tray_->hide();
     if (trayHostRunning())
         showInTray();
     else
         showInWindow();
-    if (inTray() != wasInTray) emit placementChanged();
 }
 
 void StatusItem::showInTray() {

@@ -46,15 +46,7 @@ public:
     // Brings the status window to the front, tray or not: a second launch of the agent asks this.
     void showWindow();
 
-    // True while the icon is in a tray host.
-    bool inTray() const;
-    // Null until a tray host has been seen.
-    QSystemTrayIcon* trayIcon() const { return tray_.get(); }
     StatusWindow& window() const { return *window_; }
-
-signals:
-    // The icon moved into a tray, or back out of it to the window.
-    void placementChanged();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
