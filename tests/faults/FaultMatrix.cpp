@@ -14,7 +14,6 @@ namespace {
 
 const QByteArray kOldPlaylist = "#EXTM3U\nDJ-Music/Demo Set/House/a.mp3\nDJ-Music/Demo Set/House/b.mp3\n";
 const QString kMarker = spinforge::USBMarker::fileName;
-const QString kPlaylist = QStringLiteral("Spinforge \u2014 DJ Demo.m3u8");
 const Tracks kTracks{{"House/a.mp3", kTrackA}, {"House/b.mp3", kTrackB}, {"Techno/c.mp3", kTrackC}, {"Techno/d.mp3", kTrackD}};
 
 // Only a name the folder lists counts: a drive that ignores case finds "A.mp3" under "a.mp3".
@@ -68,6 +67,7 @@ void FaultMatrix::SetUp() {
         GTEST_SKIP() << *why;
     }
     rig_ = std::make_unique<EngineRig>(disk);
+    rig_->displayName = QString::fromUtf8(c.row->displayName);
     rig_->serve(kTracks + c.row->extra);
     volume_ = rig_->addDrive(QStringLiteral("DJSTICK"));
     held_ = ::open(QFile::encodeName(volume_).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -87,6 +87,25 @@ void FaultMatrix::serveWithoutExtras() {
     rig_->serve(kTracks);
 }
 
+void FaultMatrix::swapInStranger(std::optional<qint64> marker) {
+    rig_->takeDriveAway(volume_);
+    rig_->mountStrangerAt(volume_);
+    stranger_ = {{"autorun.inf", "[autorun]\nlabel=NO NAME\n"}, {"Photos/beach.jpg", noise(4096, 93)}};
+    if (marker) {
+        EngineRig::registerDrive(volume_, *marker);
+        stranger_.insert(kMarker, fileBytes(volume_ + u'/' + kMarker));
+    }
+    for (auto file = stranger_.begin(); file != stranger_.end(); ++file) writeBytes(volume_ + u'/' + file.key(), file.value());
+}
+
+void FaultMatrix::swapBack() {
+    EXPECT_EQ(filesBelow(volume_), stranger_.keys()) << "the stranger's stick was written to";
+    for (auto file = stranger_.begin(); file != stranger_.end(); ++file)
+        EXPECT_EQ(fileBytes(volume_ + u'/' + file.key()), file.value()) << file.key().toStdString();
+    rig_->removeStranger(volume_);
+    rig_->bringDriveBack(volume_);
+}
+
 void FaultMatrix::forget(const QString& path) { others_.remove(path); }
 
 void FaultMatrix::remember(const QString& path) { others_.insert(path, fileBytes(path)); }
@@ -103,7 +122,7 @@ void FaultMatrix::tamper(const QString& relativePath, const QByteArray& bytes) {
 void FaultMatrix::putPreviousState() {
     writeBytes(onDrive("House/a.mp3"), kTrackA);
     writeBytes(onDrive("House/b.mp3"), kOldTrackB);
-    writeBytes(root_ + u'/' + kPlaylist, kOldPlaylist);
+    writeBytes(rig_->playlistOf(root_), kOldPlaylist);
     writeBytes(rig_->cached("House/a.mp3"), kTrackA);
     writeBytes(rig_->cached("House/b.mp3"), kOldTrackB);
     // Files that are not ours: on the drive, beside our tracks, and on the computer's own disk.
@@ -121,7 +140,7 @@ QMap<QString, Version> FaultMatrix::observeDrive() const {
     QMap<QString, Version> seen;
     for (const auto& [path, bytes] : rig_->served())
         seen.insert(path, versionOf(onDrive(path), bytes, path == u"House/b.mp3" ? kOldTrackB : QByteArray()));
-    seen.insert(QStringLiteral("playlist"), versionOf(root_ + u'/' + kPlaylist, rig_->servedPlaylist(), kOldPlaylist));
+    seen.insert(QStringLiteral("playlist"), versionOf(rig_->playlistOf(root_), rig_->servedPlaylist(), kOldPlaylist));
     return seen;
 }
 
@@ -157,7 +176,7 @@ void FaultMatrix::expectPromisesKept(const std::string& when) const {
         for (auto file = seen.begin(); file != seen.end(); ++file)
             EXPECT_NE(file.value(), Version::wrong) << file.key().toStdString() << " is partial or wrong " << when;
     EXPECT_EQ(othersChanged(), QStringList()) << "files that are not ours changed " << when;
-    QStringList ours{kMarker, kPlaylist}, library;
+    QStringList ours{kMarker, QFileInfo(rig_->playlistOf(root_)).fileName()}, library;
     for (const auto& track : rig_->served()) ours << "DJ-Music/Demo Set/" + track.first, library << track.first;
     for (const QString& file : leftovers(root_, ours) + leftovers(rig_->cacheRoot(), library))
         EXPECT_TRUE(file.endsWith(QLatin1String(".spinforge-partial"))) << "unexpected " << file.toStdString() << ' ' << when;
@@ -184,7 +203,8 @@ void FaultMatrix::run(bool registration) {
     std::string userSees;
     if (registration) {
         // A drive never registered: only others' files on it, and the library already filled.
-        for (const QString& ours : QStringList{kMarker, "DJ-Music/Demo Set/House/a.mp3", "DJ-Music/Demo Set/House/b.mp3", kPlaylist})
+        for (const QString& ours : QStringList{kMarker, "DJ-Music/Demo Set/House/a.mp3", "DJ-Music/Demo Set/House/b.mp3",
+                                               QFileInfo(r.playlistOf(root_)).fileName()})
             QFile::remove(root_ + u'/' + ours);
         others_.remove(root_ + u'/' + kMarker);
         r.runCycle();
@@ -214,7 +234,7 @@ void FaultMatrix::run(bool registration) {
     if (row.serviceFaultUses) {
         EXPECT_GE(r.service().counters()["faults_used"].get<int>(), row.serviceFaultUses);
     }
-    QStringList ours{kMarker, kPlaylist};
+    QStringList ours{kMarker, QFileInfo(r.playlistOf(root_)).fileName()};
     for (const auto& track : r.served()) ours << "DJ-Music/Demo Set/" + track.first;
     const std::string drive = describe(observeDrive(), leftovers(root_, ours));
     QStringList library;

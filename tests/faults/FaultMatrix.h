@@ -31,6 +31,7 @@ struct Row {
     int serviceFaultUses = 0;  // requests the service's fault acted on, when the fault is the service's
     Tracks extra = {};         // tracks served besides a.mp3, b.mp3, c.mp3 and d.mp3
     std::vector<Disk> disks = {Disk::tmpfs};  // tmpfs and ext4 stand for a folder where nothing can be mounted
+    const char* displayName = "DJ Demo";      // the account's, which names the playlist
 };
 
 struct Case {
@@ -73,6 +74,11 @@ public:
     void remember(const QString& path);
     // A second service a row may start, stopped with the row.
     std::unique_ptr<DevServer> otherService;
+    // The drive taken away and another stick mounted in its place; `marker`, when given, registers
+    // that stick to another account. What the stranger holds is checked when it goes: nothing of
+    // ours may have reached it.
+    void swapInStranger(std::optional<qint64> marker);
+    void swapBack();
 
 protected:
     void SetUp() override;
@@ -95,6 +101,7 @@ private:
     int held_ = -1;
     QString root_;
     QMap<QString, QByteArray> others_;  // files not ours, by path, with their bytes
+    QMap<QString, QByteArray> stranger_;  // what the stranger was given, by path below its root
     QStringList tampered_;
 };
 

@@ -48,6 +48,20 @@ Row refusal(int order, const char* name, const char* fault, const std::string& e
     return {order, name, fault, inject, {}, Kind::failed, message, kUnchangedDrive, kUnchangedLibrary, 1};
 }
 
+// Just before c.mp3 is copied to the drive, `happen` happens, once.
+void whileCopyingC(FaultMatrix& m, std::function<void(FaultMatrix&)> happen) {
+    m.rig().files.beforeEach = [&m, happen](Op op, const QString& path) {
+        if (op != Op::copy || !path.contains("Techno/c.mp3")) return;
+        const auto once = happen;  // the hook is gone after the next line
+        FaultMatrix& matrix = m;
+        matrix.rig().files.beforeEach = nullptr;
+        once(matrix);
+    };
+}
+
+// 76 CJK characters and "DJ": 230 bytes, which the playlist's name holds with 19 bytes to spare.
+const std::string kLongDisplayName = QString(76, QChar(0x6f22)).toStdString() + "DJ";
+
 void pointBack(FaultMatrix& m) { m.rig().settings.setServerURL(QString::fromStdString(m.rig().service().baseUrl())); }
 
 // A device or a drive can't hold it; on a real one the track leaves the library instead.
@@ -223,13 +237,7 @@ const std::vector<Row> kDriveRows{
      },
      Kind::success, "3 tracks cached \u2014 connect USB", kUnchangedDrive, kLibraryNew},
     {3, "UnmountedLazilyMidCopy", "The drive is unmounted (lazily) while c.mp3 is copied",
-     [](FaultMatrix& m) {
-         m.rig().files.beforeEach = [&m](Op op, const QString& path) {
-             if (op != Op::copy || !path.contains("Techno/c.mp3")) return;
-             m.rig().files.beforeEach = nullptr;
-             m.rig().takeDriveAway(m.volume());
-         };
-     },
+     [](FaultMatrix& m) { whileCopyingC(m, [](FaultMatrix& m) { m.rig().takeDriveAway(m.volume()); }); },
      [](FaultMatrix& m) { m.rig().bringDriveBack(m.volume()); }, Kind::failed,
      "Could not copy Techno/d.mp3 to DJSTICK: the drive is no longer mounted",
      "a.mp3, b.mp3, c.mp3 new \u00b7 playlist old \u00b7 d.mp3 missing", kLibraryNew, 0, {}, {Disk::ext4}},
@@ -268,12 +276,14 @@ const std::vector<Row> kDriveRows{
      "both House/A.mp3 and House/a.mp3",
      "a.mp3 new \u00b7 b.mp3, playlist old \u00b7 A.mp3, c.mp3, d.mp3 missing", "A.mp3, a.mp3, b.mp3, c.mp3, d.mp3 new",
      0, {{"House/A.mp3", noise(24 * 1024, 7)}}, kEveryFileSystem},
-    {11, "TrackNameOf237Bytes", "A track whose name is 237 bytes (77 CJK characters): 255 with \".spinforge-partial\"",
+    {11, "LongNames",
+     "A track name of 254 bytes (82 CJK characters and abcd.mp3) and a display name of 230 bytes: too long for "
+     "\".spinforge-partial\", so staged under names cut short",
      {}, {}, Kind::success, "4 tracks copied to USB",
-     "a.mp3, b.mp3, \u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u2026\u6f22\u6f22ab.mp3, c.mp3, d.mp3, playlist new",
-     "a.mp3, b.mp3, \u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u2026\u6f22\u6f22ab.mp3, c.mp3, d.mp3 new", 0,
-     {{QStringLiteral("House/") + QString(77, QChar(0x6f22)) + QStringLiteral("ab.mp3"), noise(12 * 1024, 8)}},
-     {Disk::tmpfs, Disk::exfat}},
+     "a.mp3, b.mp3, \u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u2026abcd.mp3, c.mp3, d.mp3, playlist new",
+     "a.mp3, b.mp3, \u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u2026abcd.mp3, c.mp3, d.mp3 new", 0,
+     {{QStringLiteral("House/") + QString(82, QChar(0x6f22)) + QStringLiteral("abcd.mp3"), noise(12 * 1024, 8)}},
+     {Disk::tmpfs, Disk::exfat}, kLongDisplayName.c_str()},
     {12, "DriveFolderIsALink", "DJ-Music is a link to a folder on the computer's own disk",
      [](FaultMatrix& m) { linkOutside(m, "DJ-Music"); }, [](FaultMatrix& m) { unlinkOutside(m, "DJ-Music"); },
      Kind::failed, "Could not sync DJSTICK: DJ-Music is a link, and Spinforge does not write through links on a drive",
@@ -297,6 +307,33 @@ const std::vector<Row> kDriveRows{
          });
      },
      restoreMarker, Kind::success, "3 tracks cached \u2014 connect USB", kUnchangedDrive, kLibraryNew},
+    {17, "SwappedForAnUnregisteredStick",
+     "While c.mp3 is copied the drive is pulled and another stick, without a marker, is mounted at the same point",
+     [](FaultMatrix& m) { whileCopyingC(m, [](FaultMatrix& m) { m.swapInStranger(std::nullopt); }); },
+     [](FaultMatrix& m) { m.swapBack(); }, Kind::failed,
+     "Could not copy Techno/d.mp3 to DJSTICK: the drive is no longer mounted",
+     "a.mp3, b.mp3, c.mp3 new \u00b7 playlist old \u00b7 d.mp3 missing", kLibraryNew, 0, {}, {Disk::ext4}},
+    {18, "SwappedForAnotherAccountsStick",
+     "While c.mp3 is copied the drive is pulled and a stick registered to another account is mounted at the same point",
+     [](FaultMatrix& m) { whileCopyingC(m, [](FaultMatrix& m) { m.swapInStranger(kProfileId + 1); }); },
+     [](FaultMatrix& m) { m.swapBack(); }, Kind::failed,
+     "Could not copy Techno/d.mp3 to DJSTICK: the drive is no longer mounted",
+     "a.mp3, b.mp3, c.mp3 new \u00b7 playlist old \u00b7 d.mp3 missing", kLibraryNew, 0, {}, {Disk::ext4}},
+    {19, "UnmountedLazilyAndMountedAgain",
+     "While c.mp3 is copied the drive is unmounted (lazily) and mounted again at the same point: the same file system",
+     [](FaultMatrix& m) {
+         whileCopyingC(m, [](FaultMatrix& m) {
+             m.rig().takeDriveAway(m.volume());
+             m.rig().bringDriveBack(m.volume());
+         });
+     },
+     {}, Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew, 0, {}, {Disk::ext4}},
+    {20, "KeepsLessThanItIsGiven",
+     "A fake-capacity stick: full, it loses every new block while claiming room, and the kernel's cache still holds "
+     "what was written",
+     [](FaultMatrix& m) { m.rig().kernelDrive(m.volume())->keepNothingMore(); },
+     [](FaultMatrix& m) { m.rig().kernelDrive(m.volume())->keepEverything(); }, Kind::failed,
+     "Integrity check failed for b.mp3.", kUnchangedDrive, kLibraryNew, 0, {}, {Disk::fakeStick}},
 };
 
 const std::vector<Row> kLocalRows{
@@ -315,13 +352,11 @@ const std::vector<Row> kLocalRows{
      {}, Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew},
     {4, "CachedFileChangedBetweenCheckAndCopy", "A cached file changed between its check and its copy to the drive (c.mp3)",
      [](FaultMatrix& m) {
-         m.rig().files.beforeEach = [&m](Op op, const QString& path) {
-             if (op != Op::copy || !path.contains("Techno/c.mp3")) return;
-             m.rig().files.beforeEach = nullptr;
+         whileCopyingC(m, [](FaultMatrix& m) {
              QByteArray damaged = kTrackC;
              damaged[5] = char(damaged[5] ^ 0x5a);
              m.tamper("Techno/c.mp3", damaged);
-         };
+         });
      },
      {}, Kind::failed, "Integrity check failed for c.mp3.", kAbAndNoMore,
      "a.mp3, b.mp3, d.mp3 new \u00b7 c.mp3 as the other program left it"},

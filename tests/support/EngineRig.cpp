@@ -28,6 +28,7 @@ EngineRig::EngineRig(Disk disk) : settings(scratch_.filePath("Spinforge.conf")),
 }
 
 EngineRig::~EngineRig() {
+    strangers_.clear();
     engine_.reset();
     library_.reset();
     api_.reset();
@@ -46,6 +47,8 @@ DevServer& EngineRig::serve(const Tracks& tracks, DevServerOptions options) {
     served_ = tracks;
     std::sort(served_.begin(), served_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     options.tokens = {kToken};
+    if (options.accounts == DevServerOptions().accounts)
+        options.accounts = {"dj@example.com:secret:7:Demo Set:" + displayName.toStdString()};
     options.library = library.toStdString();
     server_ = std::make_unique<DevServer>(options);
     settings.setServerURL(QString::fromStdString(server_->baseUrl()));
@@ -69,6 +72,26 @@ QString EngineRig::addDrive(const QString& label, std::optional<qint64> profile)
 void EngineRig::registerDrive(const QString& volume, qint64 profile) {
     const spinforge::Profile demo{profile, QStringLiteral("DJ Demo"), QStringLiteral("Demo Set")};
     writeBytes(volume + u'/' + spinforge::USBMarker::fileName, spinforge::USBMarker::forProfile(demo).encoded());
+}
+
+void EngineRig::mountStrangerAt(const QString& volume) {
+    if (disk_ == Disk::folder) {
+        QDir().mkpath(volume);
+        listed_ << volume;
+        writeMountTable();
+        return;
+    }
+    strangers_[volume] = std::make_unique<KernelDrive>(Disk::tmpfs, volume, QString(), tmpfsSize);
+}
+
+void EngineRig::removeStranger(const QString& volume) {
+    if (disk_ != Disk::folder) {
+        strangers_.erase(volume);
+        return;
+    }
+    listed_.removeAll(volume);
+    writeMountTable();
+    QDir(volume).removeRecursively();
 }
 
 KernelDrive* EngineRig::kernelDrive(const QString& volume) const {
@@ -150,7 +173,7 @@ QStringList EngineRig::offFromServed(const QStringList& roots, bool complete, co
     };
     check(cacheRoot(), {}, {});
     for (const QString& root : roots) {
-        const QString playlist = playlistOn(root);
+        const QString playlist = playlistOf(root);
         if (QFileInfo::exists(playlist) ? fileBytes(playlist) != servedPlaylist() : complete) off << playlist;
         check(root, QStringLiteral("DJ-Music/Demo Set/"), {QFileInfo(playlist).fileName(), QStringLiteral(".dj-sync.json")});
     }

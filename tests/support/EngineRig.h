@@ -17,6 +17,7 @@
 #include <QPair>
 #include <QTemporaryDir>
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -35,14 +36,18 @@ public:
     EngineRig(const EngineRig&) = delete;
     EngineRig& operator=(const EngineRig&) = delete;
 
-    // Starts the service on `tracks` with the rig signed in to it. It lists tracks in path order;
-    // `served()` is that order.
+    // Starts the service on `tracks` with the rig signed in to it, its account named `displayName`
+    // unless `options` names accounts. It lists tracks in path order; `served()` is that order.
     DevServer& serve(const Tracks& tracks, DevServerOptions options = {});
     DevServer& service() { return *server_; }
     const Tracks& served() const { return served_; }
 
     // A new, empty drive named `label`, mounted and registered to `profile` unless nullopt.
     QString addDrive(const QString& label, std::optional<qint64> profile = kProfileId);
+    // Another stick mounted where a drive was taken away: made by no one the rig knows, of the
+    // same kind (a tmpfs for a real drive), empty. Removed again before the drive comes back.
+    void mountStrangerAt(const QString& volume);
+    void removeStranger(const QString& volume);
     // The marker that registration writes, put on `volume` by hand.
     static void registerDrive(const QString& volume, qint64 profile = kProfileId);
     // Null for a folder drive.
@@ -69,7 +74,10 @@ public:
     static QString onDrive(const QString& volume, const QString& relativePath) {
         return volume + QStringLiteral("/DJ-Music/Demo Set/") + relativePath;
     }
-    static QString playlistOn(const QString& volume) { return volume + QStringLiteral("/Spinforge \u2014 DJ Demo.m3u8"); }
+    static QString playlistOn(const QString& volume, const QString& displayName = QStringLiteral("DJ Demo")) {
+        return volume + QStringLiteral("/Spinforge \u2014 ") + displayName + QStringLiteral(".m3u8");
+    }
+    QString playlistOf(const QString& volume) const { return playlistOn(volume, displayName); }
     // The playlist of the served tracks.
     QByteArray servedPlaylist() const;
     // What is not as the service has it, in the library and on the drives with these roots: any
@@ -78,6 +86,7 @@ public:
     QStringList offFromServed(const QStringList& roots, bool complete, const QStringList& others = {}) const;
     QString scratch(const QString& name) const { return scratch_.filePath(name); }
 
+    QString displayName = QStringLiteral("DJ Demo");  // the served account's, read by serve()
     MemoryKeyring keyring;
     spinforge::Settings settings;
     FaultyFileSystem files;
@@ -95,6 +104,7 @@ private:
     std::unique_ptr<DevServer> server_;
     Tracks served_;
     std::vector<std::unique_ptr<KernelDrive>> drives_;
+    std::map<QString, std::unique_ptr<KernelDrive>> strangers_;
     QStringList listed_;  // folder drives in the rig's mount table
     std::unique_ptr<spinforge::SyncEngine> engine_;
     std::unique_ptr<spinforge::APIClient> api_;

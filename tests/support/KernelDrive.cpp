@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <csignal>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -61,7 +62,7 @@ std::optional<std::string> whyNoImages(const char* mkfs) {
 }  // namespace
 
 const char* nameOf(Disk disk) {
-    static const char* const names[] = {"folder", "tmpfs", "ext4", "exFAT", "FAT32"};
+    static const char* const names[] = {"folder", "tmpfs", "ext4", "exFAT", "FAT32", "a fake stick"};
     return names[int(disk)];
 }
 
@@ -77,6 +78,9 @@ std::optional<std::string> whyUnavailable(Disk disk) {
     case Disk::vfat:
         if (!kernelHas("vfat")) return "this kernel has no vfat driver";
         return whyNoImages("mkfs.vfat");
+    case Disk::fakeStick:
+        if (!kernelHas("fuse") || !QFile::exists("/dev/fuse")) return "this kernel has no FUSE";
+        return std::nullopt;
     default: return std::nullopt;
     }
 }
@@ -102,6 +106,14 @@ KernelDrive::KernelDrive(Disk disk, QString mountPoint, QString image, const QSt
             fail("could not mount a tmpfs on " + path_, errno);
         return;
     }
+    if (disk_ == Disk::fakeStick) {
+        fakeStick_ = std::make_unique<QProcess>();
+        fakeStick_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        fakeStick_->start(QStringLiteral(SPINFORGE_FAKE_STICK_PATH), {path_, QString::number(qint64(1) << 30)});
+        if (!fakeStick_->waitForReadyRead(10000) || !fakeStick_->readLine().startsWith("mounted"))
+            throw std::runtime_error("spinforge-fake-stick did not mount " + path_.toStdString());
+        return;
+    }
     QFile file(image_);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || !file.resize(qint64(16) << 20))
         throw std::runtime_error("could not create the image " + image_.toStdString());
@@ -115,6 +127,7 @@ KernelDrive::KernelDrive(Disk disk, QString mountPoint, QString image, const QSt
 
 KernelDrive::~KernelDrive() {
     for (int attempt = 0; attempt < 8 && isMounted(); ++attempt) unmountNow();
+    if (fakeStick_ && !fakeStick_->waitForFinished(10000)) fakeStick_->kill();
     if (!loop_.isEmpty()) QProcess::execute(findTool("losetup"), {"-d", loop_});
     if (!image_.isEmpty()) QFile::remove(image_);
     if (!isMounted()) ::rmdir(native(path_).constData());
@@ -122,6 +135,7 @@ KernelDrive::~KernelDrive() {
 
 void KernelDrive::mountImage() {
     const QByteArray device = native(loop_), point = native(path_);
+    ::mkdir(point.constData(), 0755);  // gone when another drive mounted here meanwhile left
     const char* type = disk_ == Disk::ext4 ? "ext4" : disk_ == Disk::vfat ? "vfat" : "exfat";
     if (disk_ == Disk::exfat && !kernelHas("exfat")) {
         runTool("mount.exfat-fuse", {loop_, path_});  // it needs the block device, not the image
@@ -145,5 +159,9 @@ void KernelDrive::detachLazily() {
 }
 
 void KernelDrive::mountAgain() { mountImage(); }
+
+void KernelDrive::keepNothingMore() { ::kill(pid_t(fakeStick_->processId()), SIGUSR2); }
+
+void KernelDrive::keepEverything() { ::kill(pid_t(fakeStick_->processId()), SIGUSR1); }
 
 }  // namespace testing_support

@@ -1,19 +1,24 @@
 #pragma once
 // Drives the kernel really mounts, for tests run as root: a tmpfs, or an ext4, exFAT or FAT image
 // on a loop device, mounted where a desktop automounter would put it (below /media). exFAT uses
-// the kernel's driver where there is one, else exfat-fuse. Elsewhere these tests skip with the
-// reason whyUnavailable gives.
+// the kernel's driver where there is one, else exfat-fuse. A fake stick is a FUSE file system of
+// our own that can be made to keep less than it is given (spinforge-fake-stick). Elsewhere these
+// tests skip with the reason whyUnavailable gives.
 
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 #include <optional>
 #include <string>
+
+class QProcess;
 
 namespace testing_support {
 
 // What a test's drives are: folders listed in a mount table of the test's own, or file systems.
-enum class Disk { folder, tmpfs, ext4, exfat, vfat };
+enum class Disk { folder, tmpfs, ext4, exfat, vfat, fakeStick };
 const char* nameOf(Disk disk);
 
 // Why drives of this kind can't be had here, or nullopt when they can.
@@ -46,6 +51,10 @@ public:
     void detachLazily();
     // An image's file system mounted again after it left.
     void mountAgain();
+    // A fake stick: from now on it loses every new block, though it still claims plenty of room;
+    // or, again, keeps everything.
+    void keepNothingMore();
+    void keepEverything();
 
 private:
     void mountImage();
@@ -55,6 +64,7 @@ private:
     QString path_;
     QString image_;
     QString loop_;
+    std::unique_ptr<QProcess> fakeStick_;
 };
 
 }  // namespace testing_support
