@@ -85,7 +85,7 @@ FileResult<FileInfo> PosixFileSystem::inspect(const QString& path) {
 }
 
 FileResult<Folder> PosixFileSystem::openFolder(const Folder& folder, const QString& relative) {
-    UniqueFd fd = PosixPaths::openFolderBelow(folder, QFile::encodeName(relative));
+    UniqueFd fd = PosixPaths::openFolderBelow(folder, QFile::encodeName(relative), walk_);
     if (!fd.isOpen()) return failed(FileAction::open, folder.pathOf(relative));
     return Folder(folder.files(), std::move(fd), folder.pathOf(relative), folder.reach());
 }
@@ -114,14 +114,14 @@ FileStatus PosixFileSystem::makeFolders(const Folder& folder, const QString& rel
 
 FileResult<FileInfo> PosixFileSystem::inspect(const Folder& folder, const QString& relative) {
     if (relative.isEmpty()) return statxAt(folder.fd(), "", AT_EMPTY_PATH, folder.path());
-    const Place place = placeOf(folder, relative);
+    const Place place = placeOf(folder, relative, walk_);
     if (place.error) return failed(FileAction::inspect, folder.pathOf(relative), place.error);
     const int flags = folder.reach() == Reach::beneath ? AT_SYMLINK_NOFOLLOW : 0;
     return statxAt(place.folder.get(), place.name.constData(), flags, folder.pathOf(relative));
 }
 
 FileResult<QStringList> PosixFileSystem::list(const Folder& folder, const QString& relative) {
-    UniqueFd listed = PosixPaths::openFolderBelow(folder, QFile::encodeName(relative));
+    UniqueFd listed = PosixPaths::openFolderBelow(folder, QFile::encodeName(relative), walk_);
     DIR* entries = listed.isOpen() ? ::fdopendir(listed.get()) : nullptr;
     if (!entries) return failed(FileAction::list, folder.pathOf(relative));
     listed.release();  // closedir closes it
@@ -136,7 +136,7 @@ FileResult<QStringList> PosixFileSystem::list(const Folder& folder, const QStrin
 
 FileResult<InputFile> PosixFileSystem::openForReading(const Folder& folder, const QString& relative) {
     const QString path = folder.pathOf(relative);
-    const Place place = placeOf(folder, relative);
+    const Place place = placeOf(folder, relative, walk_);
     if (place.error) return failed(FileAction::open, path, place.error);
     // Non-blocking, so that a FIFO put where a file should be can't stall the agent; only a
     // regular file is read.
@@ -150,7 +150,7 @@ FileResult<InputFile> PosixFileSystem::openForReading(const Folder& folder, cons
 
 FileResult<QByteArray> PosixFileSystem::readSmallFile(const Folder& folder, const QString& relative, qint64 maxBytes) {
     const QString path = folder.pathOf(relative);
-    const Place place = placeOf(folder, relative);
+    const Place place = placeOf(folder, relative, walk_);
     if (place.error) return failed(FileAction::open, path, place.error);
     // Small files come from outside (a drive's marker): never through a link, never waiting.
     UniqueFd fd(::openat(place.folder.get(), place.name.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
@@ -178,7 +178,7 @@ FileStatus PosixFileSystem::checkWritable(const Folder& folder) {
 
 FileResult<StagedFile> PosixFileSystem::stage(const Folder& folder, const QString& relative) {
     const QString path = folder.pathOf(relative);
-    Place place = placeOf(folder, relative);
+    Place place = placeOf(folder, relative, walk_);
     if (place.error) return failed(FileAction::write, path, place.error);
     // Fails now rather than at the rename, after the whole file was written.
     if (place.name.size() > StagingName::maxBytes) return failed(FileAction::write, path, ENAMETOOLONG);
@@ -191,7 +191,7 @@ FileResult<StagedFile> PosixFileSystem::stage(const Folder& folder, const QStrin
 }
 
 FileStatus PosixFileSystem::remove(const Folder& folder, const QString& relative) {
-    const Place place = placeOf(folder, relative);
+    const Place place = placeOf(folder, relative, walk_);
     if (place.error) return failed(FileAction::remove, folder.pathOf(relative), place.error);
     if (::unlinkat(place.folder.get(), place.name.constData(), 0) != 0)
         return failed(FileAction::remove, folder.pathOf(relative));

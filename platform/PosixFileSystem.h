@@ -4,11 +4,15 @@
 // it is renamed into place. Stateless; one instance serves the whole process. Main thread.
 
 #include "platform/FileSystem.h"
+#include "platform/PosixPaths.h"
 
 namespace spinforge {
 
 class PosixFileSystem final : public FileSystem {
 public:
+    // `walk`: how paths beneath a drive are resolved; step by step only to test that walk.
+    explicit PosixFileSystem(PosixPaths::Walk walk = PosixPaths::Walk::openat2) : walk_(walk) {}
+
     FileResult<Folder> openFolder(const QString& path, Reach reach) override;
     FileResult<FileInfo> inspect(const QString& path) override;
 
@@ -27,6 +31,9 @@ public:
     FileStatus flush(StagedFile& file, bool dropCache) override;
     FileResult<InputFile> readBack(StagedFile& file) override;
     FileStatus commit(StagedFile& file) override;
+
+private:
+    const PosixPaths::Walk walk_;
 };
 
 }  // namespace spinforge

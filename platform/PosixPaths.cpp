@@ -26,13 +26,15 @@ UniqueFd stepDown(int folder, const QByteArray& name) {
     return next;
 }
 
-UniqueFd walkBeneath(int root, const QByteArray& relative) {
-    open_how how{};
-    how.flags = kFolderFlags;
-    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-    UniqueFd direct(int(::syscall(SYS_openat2, root, relative.constData(), &how, sizeof how)));
-    // Kernels before 5.6, and sandboxes that filter the call, leave the walk to us.
-    if (direct.isOpen() || (errno != ENOSYS && errno != EPERM)) return direct;
+UniqueFd walkBeneath(int root, const QByteArray& relative, Walk walk) {
+    if (walk == Walk::openat2) {
+        open_how how{};
+        how.flags = kFolderFlags;
+        how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+        UniqueFd direct(int(::syscall(SYS_openat2, root, relative.constData(), &how, sizeof how)));
+        // Kernels before 5.6, and sandboxes that filter the call, leave the walk to us.
+        if (direct.isOpen() || (errno != ENOSYS && errno != EPERM)) return direct;
+    }
     UniqueFd current(::fcntl(root, F_DUPFD_CLOEXEC, 0));
     for (const QByteArray& part : relative.split('/')) {
         if (!current.isOpen()) break;
@@ -47,13 +49,13 @@ bool isPlainName(const QByteArray& name) {
     return !name.isEmpty() && name != "." && name != ".." && !name.contains('/');
 }
 
-UniqueFd openFolderBelow(const Folder& folder, const QByteArray& relative) {
+UniqueFd openFolderBelow(const Folder& folder, const QByteArray& relative, Walk walk) {
     if (relative.isEmpty()) return UniqueFd(::fcntl(folder.fd(), F_DUPFD_CLOEXEC, 0));
-    if (folder.reach() == Reach::beneath) return walkBeneath(folder.fd(), relative);
+    if (folder.reach() == Reach::beneath) return walkBeneath(folder.fd(), relative, walk);
     return UniqueFd(::openat(folder.fd(), relative.constData(), kFolderFlags));
 }
 
-Place placeOf(const Folder& folder, const QString& relative) {
+Place placeOf(const Folder& folder, const QString& relative, Walk walk) {
     const QByteArray bytes = QFile::encodeName(relative);
     const qsizetype slash = bytes.lastIndexOf('/');
     Place place;
@@ -62,7 +64,7 @@ Place placeOf(const Folder& folder, const QString& relative) {
         place.error = EINVAL;
         return place;
     }
-    place.folder = openFolderBelow(folder, slash < 0 ? QByteArray() : bytes.left(slash));
+    place.folder = openFolderBelow(folder, slash < 0 ? QByteArray() : bytes.left(slash), walk);
     if (!place.folder.isOpen()) place.error = errno;
     return place;
 }

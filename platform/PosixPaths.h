@@ -13,9 +13,13 @@ namespace spinforge::PosixPaths {
 // One plain name: not empty, not "." or "..", no "/".
 bool isPlainName(const QByteArray& name);
 
+// How a path beneath a drive's root is walked: openat2 where the kernel has it, else step by step;
+// or always step by step (for tests of the walk itself).
+enum class Walk { openat2, stepByStep };
+
 // The folder at `relative` below `folder` (the folder itself when empty); closed with errno set
 // on failure.
-UniqueFd openFolderBelow(const Folder& folder, const QByteArray& relative);
+UniqueFd openFolderBelow(const Folder& folder, const QByteArray& relative, Walk walk);
 
 // Where a file below a folder is: its own folder, held open, and its name there.
 struct Place {
@@ -23,7 +27,7 @@ struct Place {
     QByteArray name;
     int error = 0;  // errno when the folder could not be reached or the name is not a plain one
 };
-Place placeOf(const Folder& folder, const QString& relative);
+Place placeOf(const Folder& folder, const QString& relative, Walk walk);
 
 // Flags that keep an open of a place's name from following a link where links are not followed.
 int noFollowFor(Reach reach);

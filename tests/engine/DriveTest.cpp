@@ -57,6 +57,20 @@ TEST(Drives, OnlyMountedDrivesRegisteredToTheProfileAreSynced) {
     EXPECT_EQ(registered(), QStringList{ours});
     rig.takeDriveAway(ours);
     EXPECT_EQ(registered(), QStringList());
+
+    // A drive is what its held root holds: a stick of ours put at the same mount point once the
+    // root was opened does not make the drive there ours.
+    rig.files.beforeEach = [&](FaultyFileSystem::Op op, const QString& path) {
+        if (op != FaultyFileSystem::Op::checkWritable || path != none) return;
+        EngineRig& r = rig;  // the hook, and what it holds, goes with the next line
+        const QString point = none;
+        r.files.beforeEach = nullptr;
+        r.takeDriveAway(point);
+        r.mountStrangerAt(point);
+        EngineRig::registerDrive(point, kProfileId);
+    };
+    EXPECT_EQ(registered(), QStringList());
+    EXPECT_EQ(registered(), QStringList{none}) << "the stick of ours now there";
 }
 
 class USBSync : public ::testing::Test {

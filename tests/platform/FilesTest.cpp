@@ -129,7 +129,8 @@ TEST_F(PosixFiles, OnlySmallRegularFilesAreReadAndNothingWaits) {
 }
 
 // A drive is outside input: beneath its held root no operation follows a link, so nothing lands on
-// (or is read from) the computer's own disk however the drive's folders are linked.
+// (or is read from) the computer's own disk however the drive's folders are linked. The same with
+// openat2 and with the walk one step at a time that stands in for it on older kernels.
 TEST_F(PosixFiles, OnADriveNothingGoesThroughALink) {
     QDir().mkpath(at("drive/DJ-Music"));
     QDir().mkpath(at("own/Set"));
@@ -137,23 +138,27 @@ TEST_F(PosixFiles, OnADriveNothingGoesThroughALink) {
     for (const auto& [link, target] : {std::pair("drive/Linked", "own"), std::pair("drive/DJ-Music/a.mp3", "own/Set/a.mp3"),
                                        std::pair("drive/DJ-Music/Set", "own/Set")})
         ::symlink(QFile::encodeName(at(target)).constData(), QFile::encodeName(at(link)).constData());
-    const Folder drive = open("drive", Reach::beneath);
-
-    EXPECT_EQ(drive.makeFolders("Linked/New").errnum(), ELOOP);
-    EXPECT_EQ(drive.makeFolders("DJ-Music/Set/House").errnum(), ELOOP);
-    EXPECT_EQ(drive.stage("Linked/b.mp3").status().errnum(), ELOOP);
-    EXPECT_EQ(drive.openFolder("DJ-Music/Set").status().errnum(), ELOOP);
-    EXPECT_EQ(writeWhole(drive, "DJ-Music/a.mp3", "x").errnum(), ELOOP);
-    EXPECT_EQ(writeWhole(drive, "Linked/Set/list.m3u8", "x").errnum(), ELOOP);
-    EXPECT_EQ(drive.inspect("DJ-Music/a.mp3")->type, FileInfo::Type::link);
-    EXPECT_FALSE(drive.openForReading("DJ-Music/a.mp3").ok());
-    EXPECT_FALSE(drive.openForReading("Linked/Set/a.mp3").ok());
-    EXPECT_EQ(filesBelow(at("own")), QStringList{"Set/a.mp3"});
-    EXPECT_EQ(fileBytes(at("own/Set/a.mp3")), QByteArray("the computer's own"));
-    // Through no link, the same operations work as anywhere; the computer's own folders follow links.
-    EXPECT_TRUE(drive.makeFolders("DJ-Music/House").ok());
-    EXPECT_TRUE(writeWhole(drive, "DJ-Music/House/b.mp3", "b").ok());
-    EXPECT_EQ(drive.inspect("DJ-Music/House/b.mp3")->size, 1);
+    for (const PosixPaths::Walk walk : {PosixPaths::Walk::openat2, PosixPaths::Walk::stepByStep}) {
+        SCOPED_TRACE(walk == PosixPaths::Walk::openat2 ? "openat2" : "step by step");
+        PosixFileSystem walking(walk);
+        const Folder drive = std::move(*walking.openFolder(at("drive"), Reach::beneath));
+        EXPECT_EQ(drive.makeFolders("Linked/New").errnum(), ELOOP);
+        EXPECT_EQ(drive.makeFolders("DJ-Music/Set/House").errnum(), ELOOP);
+        EXPECT_EQ(drive.stage("Linked/b.mp3").status().errnum(), ELOOP);
+        EXPECT_EQ(drive.openFolder("DJ-Music/Set").status().errnum(), ELOOP);
+        EXPECT_EQ(writeWhole(drive, "DJ-Music/a.mp3", "x").errnum(), ELOOP);
+        EXPECT_EQ(writeWhole(drive, "Linked/Set/list.m3u8", "x").errnum(), ELOOP);
+        EXPECT_EQ(drive.inspect("DJ-Music/a.mp3")->type, FileInfo::Type::link);
+        EXPECT_FALSE(drive.openForReading("DJ-Music/a.mp3").ok());
+        EXPECT_FALSE(drive.openForReading("Linked/Set/a.mp3").ok());
+        EXPECT_EQ(filesBelow(at("own")), QStringList{"Set/a.mp3"});
+        EXPECT_EQ(fileBytes(at("own/Set/a.mp3")), QByteArray("the computer's own"));
+        // Through no link, the same operations work as anywhere.
+        EXPECT_TRUE(drive.makeFolders("DJ-Music/House").ok());
+        EXPECT_TRUE(writeWhole(drive, "DJ-Music/House/b.mp3", "b").ok());
+        EXPECT_EQ(drive.inspect("DJ-Music/House/b.mp3")->size, 1);
+    }
+    // The computer's own folders follow links as every program does.
     EXPECT_EQ(open("drive").inspect("DJ-Music/a.mp3")->type, FileInfo::Type::file);
 }
 
