@@ -12,6 +12,7 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QThread>
 
 #include <array>
