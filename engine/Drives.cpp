@@ -3,6 +3,7 @@
 #include "engine/FileError.h"
 
 #include <QDir>
+#include <QSet>
 
 #include <cerrno>
 
@@ -28,15 +29,23 @@ Drives::Opened Drives::openAt(const Mount& mount) const {
     const FileResult<FileInfo> identity = root->inspect();
     if (!identity.ok() || !isTheMount(*identity, mount)) return {std::nullopt, ENODEV, kGone};
     if (!root->checkWritable().ok()) return {std::nullopt, EROFS, kReadOnly};
-    return {Drive(std::move(*root), mount.point, *identity), 0, {}};
+    return {Drive(std::move(*root), mount.point, *identity), 0, {}, {quint64(identity->device), quint64(identity->inode)}};
 }
 
 std::vector<Drive> Drives::candidates() const {
     std::vector<Drive> drives;
+    QSet<QString> points;
+    QSet<QPair<quint64, quint64>> roots;  // device and inode of each root taken
     for (const Mount& mount : MountTable::read(volumes_.mountTable)) {
-        // The cheap path test first.
-        if (!MountTable::isCandidate(mount.point, volumes_.prefixes)) continue;
-        if (Opened opened = openAt(mount); opened.drive) drives.push_back(std::move(*opened.drive));
+        // The cheap path test first. A point listed twice (a mount on top of another) counts once,
+        // and so does a file system mounted at two points: at the first of them.
+        if (!MountTable::isCandidate(mount.point, volumes_.prefixes) || points.contains(mount.point)) continue;
+        Opened opened = openAt(mount);
+        if (!opened.drive) continue;
+        points.insert(mount.point);
+        if (roots.contains(opened.root)) continue;
+        roots.insert(opened.root);
+        drives.push_back(std::move(*opened.drive));
     }
     return drives;
 }

@@ -8,6 +8,7 @@
 #include "platform/MountTable.h"
 #include "platform/VolumeSource.h"
 
+#include <QPair>
 #include <QStringList>
 
 #include <optional>
@@ -39,6 +40,7 @@ private:
         std::optional<Drive> drive;
         int errnum = 0;
         QString reason;
+        QPair<quint64, quint64> root = {};  // the drive's root: its device and inode
     };
     Opened openAt(const Mount& mount) const;
     std::vector<Drive> candidates() const;

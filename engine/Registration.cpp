@@ -8,9 +8,8 @@ namespace spinforge {
 
 QCoro::Task<> SyncEngine::registerUSB(QString volume) {
     if (!MountTable::isBelowPrefix(volume, seams_.volumes.prefixes)) throw SpinforgeError::invalidUSB();
-    if (!lastManifest_) lastManifest_ = co_await api_.manifest();
     // A copy: a cycle that runs later may replace the stored manifest.
-    const Manifest manifest = *lastManifest_;
+    const Manifest manifest = co_await currentManifest();
 
     // The marker goes onto the drive mounted there now or nowhere, never into an empty mount
     // folder, and the library follows it through the same handle.

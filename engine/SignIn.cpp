@@ -8,6 +8,7 @@ QCoro::Task<> SyncEngine::login(QString server, QString email, QString password)
     setState(State::working(QStringLiteral("Signing in\u2026")));
     const LoginResponse reply = co_await api_.login(server, email, password);
     Keychain::save(seams_.keyring, reply.token);
+    ++signIns_;
     // The held manifest may be another account's: a registration before the next successful
     // fetch must fetch this account's instead of writing the old profile onto a drive.
     lastManifest_.reset();

@@ -4,6 +4,8 @@
 #include "engine/DriveSync.h"
 #include "records/SpinforgeError.h"
 
+#include <utility>
+
 namespace spinforge {
 
 SyncEngine::SyncEngine(EngineSeams seams)
@@ -20,8 +22,8 @@ SyncEngine::~SyncEngine() {
 void SyncEngine::start() {
     library_.create();
     // Which volume was mounted does not matter: every cycle looks at all of them.
-    mountSubscription_ = QObject::connect(&seams_.mountEvents, &MountEvents::volumeMounted,
-                                          &seams_.mountEvents, [this] { sync(QStringLiteral("volume mounted")); });
+    mountSubscription_ = QObject::connect(&seams_.mountEvents, &MountEvents::volumeMounted, &seams_.mountEvents,
+                                          [this] { volumeMounted(); });
     seams_.notifier.requestPermission();
     if (Keychain::load(seams_.keyring)) sync(QStringLiteral("launch"));
 }
@@ -32,8 +34,16 @@ void SyncEngine::stop() {
     api_.abortRequests();
 }
 
+bool SyncEngine::isStopping() const { return stopping_ || (seams_.stop && seams_.stop->isRequested()); }
+
+void SyncEngine::volumeMounted() {
+    // The running cycle chose its drives already: the new one gets a cycle of its own right after.
+    if (running_) followUp_ = true;
+    else sync(QStringLiteral("volume mounted"));
+}
+
 void SyncEngine::setState(const State& state) {
-    if (stopping_) return;
+    if (isStopping()) return;
     state_ = state;
     if (onStateChange) onStateChange(state_);
 }
@@ -42,7 +52,7 @@ QCoro::Task<> SyncEngine::sync(QString reason) {
     Q_UNUSED(reason);
     // Test and set with no suspension in between: on the one main thread no second cycle can
     // slip in, and a request that arrives while a cycle runs is dropped, not queued.
-    if (running_ || stopping_) co_return;
+    if (running_ || isStopping()) co_return;
     if (!Keychain::load(seams_.keyring)) co_return;
     running_ = true;
     setState(State::working(QStringLiteral("Checking cloud library\u2026")));
@@ -61,10 +71,20 @@ QCoro::Task<> SyncEngine::sync(QString reason) {
         notify(QStringLiteral("Spinforge needs attention"), *failure);
     }
     running_ = false;
+    if (std::exchange(followUp_, false) && !isStopping()) sync(QStringLiteral("follow-up"));
 }
 
 QCoro::Task<> SyncEngine::runCycle() {
+    // A sign-in while the cycle waits on the service makes what it fetched another account's,
+    // maybe: the cycle then does nothing more with it, and the new account's cycle follows at once.
+    const quint64 signIn = signIns_;
+    const auto superseded = [&] {
+        if (signIn == signIns_) return false;
+        followUp_ = true;
+        return true;
+    };
     const Manifest manifest = co_await api_.manifest();
+    if (superseded()) co_return;
     lastManifest_ = manifest;
     seams_.settings.setDisplayName(manifest.profile.displayName);
 
@@ -73,6 +93,7 @@ QCoro::Task<> SyncEngine::runCycle() {
     for (qsizetype i = 0; i < trackCount; ++i) {
         setState(State::working(QStringLiteral("Caching %1 of %2\u2026").arg(i + 1).arg(trackCount)));
         if (co_await cache(manifest.tracks[i])) ++downloaded;
+        if (superseded()) co_return;
     }
 
     const qint64 profileId = manifest.profile.id;
@@ -81,6 +102,7 @@ QCoro::Task<> SyncEngine::runCycle() {
 
     // Asked again: a drive pulled out during the copies no longer counts as synced.
     const bool synced = !registeredVolumes(profileId).empty();
+    if (isStopping()) co_return;  // the user is leaving: nothing more goes out
     co_await api_.report(trackCount, synced);
 
     QString message;
@@ -99,6 +121,16 @@ QCoro::Task<> SyncEngine::runCycle() {
 }  // namespace spinforge
 
 namespace spinforge {
+
+QCoro::Task<Manifest> SyncEngine::currentManifest() {
+    while (!lastManifest_) {
+        const quint64 signIn = signIns_;
+        Manifest fetched = co_await api_.manifest();
+        if (signIn == signIns_) lastManifest_ = std::move(fetched);
+    }
+    // A copy, made here: QCoro moves from a named value it is handed.
+    co_return Manifest(*lastManifest_);
+}
 
 qint64 SyncEngine::syncUSB(const Drive& drive, const Manifest& manifest) {
     return DriveSync::run(drive, manifest, library_);

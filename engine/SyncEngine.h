@@ -15,6 +15,7 @@
 #include "platform/Keyring.h"
 #include "platform/MountEvents.h"
 #include "platform/Notifier.h"
+#include "platform/StopRequest.h"
 #include "platform/VolumeSource.h"
 #include "records/Records.h"
 #include "service/APIClient.h"
@@ -41,6 +42,7 @@ struct EngineSeams {
     QString dataHome = {};    // empty: $XDG_DATA_HOME or ~/.local/share, asked at every use
     QString configHome = {};  // where the autostart entry goes; empty: $XDG_CONFIG_HOME or ~/.config
     APITimeouts timeouts = {};
+    const StopRequest* stop = nullptr;  // what the termination signals request, when they are handled
 };
 
 class SyncEngine {
@@ -68,12 +70,14 @@ public:
     // signed in, starts the launch sync. Returns at once; call once.
     void start();
     // Runs one whole cycle, or returns at once when one is running or no token is stored.
-    // `reason` names the trigger and changes nothing. Never throws.
+    // `reason` names the trigger and changes nothing. Never throws. A drive mounted while a cycle
+    // runs gets one more cycle right after it (any number of drives: one cycle).
     QCoro::Task<> sync(QString reason);
     // For the end of the process, while the engine's owner is still whole: aborts every request
     // in flight, so that a cycle, sign-in or registration awaiting one unwinds now (its staged
-    // download removed, its memory freed) instead of staying suspended for good. From then on no
-    // cycle starts, and no state or notification is published.
+    // download removed, its memory freed) instead of staying suspended for good. From then on (and
+    // from the moment the seams' stop is requested) no cycle starts, and no state, notification or
+    // report goes out.
     void stop();
     // The local library folder, asked afresh at each use; empty when the user has no data folder.
     QString cacheRoot() const { return library_.root(); }
@@ -91,6 +95,11 @@ public:
 private:
     QCoro::Task<> runCycle();
     void setState(const State& state);
+    bool isStopping() const;
+    void volumeMounted();
+    // The held manifest, fetched first when there is none. One fetched with the token of an
+    // earlier sign-in is another account's: it is fetched again.
+    QCoro::Task<Manifest> currentManifest();
     // The steps of a cycle, each handed to the collaborator that owns it.
     QCoro::Task<bool> cache(const Track& track) { return library_.cache(track); }
     std::vector<Drive> registeredVolumes(qint64 profileId) const { return drives_.registeredTo(profileId); }
@@ -108,7 +117,9 @@ public:
 private:
     State state_;
     bool running_ = false;   // from a cycle's entry checks to its end
+    bool followUp_ = false;  // a drive arrived, or a sign-in happened, while a cycle ran
     bool stopping_ = false;  // from stop() on, for good
+    quint64 signIns_ = 0;    // successful sign-ins so far: tells a reply to an earlier one
     std::optional<Manifest> lastManifest_;
     FileSystem& fileManager_;
 

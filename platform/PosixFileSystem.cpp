@@ -5,6 +5,8 @@
 
 #include <QFile>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -20,9 +22,9 @@ using PosixPaths::Place;
 using PosixPaths::placeOf;
 
 constexpr qint64 kMiB = 1024 * 1024;
-// A copy goes in steps of this size: small enough to keep each step short, large enough to cost
-// nothing next to the bytes.
-constexpr qint64 kCopyStep = 16 * kMiB;
+// A copy goes in steps of this size: small enough to keep each step, and the flush at the end, short
+// on the slowest stick, large enough to cost nothing next to the bytes.
+constexpr qint64 kCopyStep = 4 * kMiB;
 
 FileStatus failed(FileAction action, const QString& path, int errnum = errno) { return {action, path, errnum}; }
 
@@ -60,6 +62,17 @@ void startWriteBack(int fd, qint64 before, qint64 after) {
     if (to > from) ::sync_file_range(fd, from, to - from, SYNC_FILE_RANGE_WRITE);
 }
 
+// A copy's step that has just been written goes to the device now, and the one before it is waited
+// for: at most two steps are ever waiting in the computer's memory, so neither a stop nor the flush
+// at the end waits for a whole large file to reach a slow stick.
+void paceWriteBack(int fd, qint64 from, qint64 to) {
+    const qint64 previous = std::max<qint64>(0, from - kCopyStep);
+    if (from > previous)
+        ::sync_file_range(fd, previous, from - previous,
+                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+    ::sync_file_range(fd, from, to - from, SYNC_FILE_RANGE_WRITE);
+}
+
 // One step of the kernel's copy; sendfile where copy_file_range can't cross the two file systems.
 ssize_t copyStep(int from, int to, bool& useSendfile) {
     for (;;) {
@@ -75,22 +88,26 @@ ssize_t copyStep(int from, int to, bool& useSendfile) {
 }  // namespace
 
 FileResult<Folder> PosixFileSystem::openFolder(const QString& path, Reach reach) {
+    if (stopped()) return failed(FileAction::open, path, ECANCELED);
     UniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd.isOpen()) return failed(FileAction::open, path);
     return Folder(*this, std::move(fd), path, reach);
 }
 
 FileResult<FileInfo> PosixFileSystem::inspect(const QString& path) {
+    if (stopped()) return failed(FileAction::inspect, path, ECANCELED);
     return statxAt(AT_FDCWD, QFile::encodeName(path).constData(), 0, path);
 }
 
 FileResult<Folder> PosixFileSystem::openFolder(const Folder& folder, const QString& relative) {
+    if (stopped()) return failed(FileAction::open, folder.pathOf(relative), ECANCELED);
     UniqueFd fd = PosixPaths::openFolderBelow(folder, QFile::encodeName(relative), walk_);
     if (!fd.isOpen()) return failed(FileAction::open, folder.pathOf(relative));
     return Folder(folder.files(), std::move(fd), folder.pathOf(relative), folder.reach());
 }
 
 FileStatus PosixFileSystem::makeFolders(const Folder& folder, const QString& relative) {
+    if (stopped()) return failed(FileAction::createFolder, folder.pathOf(relative), ECANCELED);
     // Step by step: each folder is made if missing, then entered, on a drive without following a
     // link, so a link anywhere on the way stops the walk.
     UniqueFd current(::fcntl(folder.fd(), F_DUPFD_CLOEXEC, 0));
@@ -113,6 +130,7 @@ FileStatus PosixFileSystem::makeFolders(const Folder& folder, const QString& rel
 }
 
 FileResult<FileInfo> PosixFileSystem::inspect(const Folder& folder, const QString& relative) {
+    if (stopped()) return failed(FileAction::inspect, folder.pathOf(relative), ECANCELED);
     if (relative.isEmpty()) return statxAt(folder.fd(), "", AT_EMPTY_PATH, folder.path());
     const Place place = placeOf(folder, relative, walk_);
     if (place.error) return failed(FileAction::inspect, folder.pathOf(relative), place.error);
@@ -121,6 +139,7 @@ FileResult<FileInfo> PosixFileSystem::inspect(const Folder& folder, const QStrin
 }
 
 FileResult<QStringList> PosixFileSystem::list(const Folder& folder, const QString& relative) {
+    if (stopped()) return failed(FileAction::list, folder.pathOf(relative), ECANCELED);
     UniqueFd listed = PosixPaths::openFolderBelow(folder, QFile::encodeName(relative), walk_);
     DIR* entries = listed.isOpen() ? ::fdopendir(listed.get()) : nullptr;
     if (!entries) return failed(FileAction::list, folder.pathOf(relative));
@@ -135,6 +154,7 @@ FileResult<QStringList> PosixFileSystem::list(const Folder& folder, const QStrin
 }
 
 FileResult<InputFile> PosixFileSystem::openForReading(const Folder& folder, const QString& relative) {
+    if (stopped()) return failed(FileAction::open, folder.pathOf(relative), ECANCELED);
     const QString path = folder.pathOf(relative);
     const Place place = placeOf(folder, relative, walk_);
     if (place.error) return failed(FileAction::open, path, place.error);
@@ -149,6 +169,7 @@ FileResult<InputFile> PosixFileSystem::openForReading(const Folder& folder, cons
 }
 
 FileResult<QByteArray> PosixFileSystem::readSmallFile(const Folder& folder, const QString& relative, qint64 maxBytes) {
+    if (stopped()) return failed(FileAction::open, folder.pathOf(relative), ECANCELED);
     const QString path = folder.pathOf(relative);
     const Place place = placeOf(folder, relative, walk_);
     if (place.error) return failed(FileAction::open, path, place.error);
@@ -172,11 +193,13 @@ FileResult<QByteArray> PosixFileSystem::readSmallFile(const Folder& folder, cons
 }
 
 FileStatus PosixFileSystem::checkWritable(const Folder& folder) {
+    if (stopped()) return failed(FileAction::write, folder.path(), ECANCELED);
     if (::faccessat(folder.fd(), ".", W_OK, 0) != 0) return failed(FileAction::write, folder.path());
     return {};
 }
 
 FileResult<StagedFile> PosixFileSystem::stage(const Folder& folder, const QString& relative) {
+    if (stopped()) return failed(FileAction::write, folder.pathOf(relative), ECANCELED);
     const QString path = folder.pathOf(relative);
     Place place = placeOf(folder, relative, walk_);
     if (place.error) return failed(FileAction::write, path, place.error);
@@ -191,6 +214,7 @@ FileResult<StagedFile> PosixFileSystem::stage(const Folder& folder, const QStrin
 }
 
 FileStatus PosixFileSystem::remove(const Folder& folder, const QString& relative) {
+    if (stopped()) return failed(FileAction::remove, folder.pathOf(relative), ECANCELED);
     const Place place = placeOf(folder, relative, walk_);
     if (place.error) return failed(FileAction::remove, folder.pathOf(relative), place.error);
     if (::unlinkat(place.folder.get(), place.name.constData(), 0) != 0)
@@ -199,6 +223,7 @@ FileStatus PosixFileSystem::remove(const Folder& folder, const QString& relative
 }
 
 FileResult<qint64> PosixFileSystem::read(InputFile& file, char* buffer, qint64 capacity) {
+    if (stopped()) return failed(FileAction::read, file.path(), ECANCELED);
     for (;;) {
         const ssize_t n = ::read(file.fd(), buffer, size_t(capacity));
         if (n >= 0) return qint64(n);
@@ -207,6 +232,7 @@ FileResult<qint64> PosixFileSystem::read(InputFile& file, char* buffer, qint64 c
 }
 
 FileStatus PosixFileSystem::write(StagedFile& file, const char* data, qint64 size) {
+    if (stopped()) return failed(FileAction::write, file.path(), ECANCELED);
     const qint64 before = file.bytesWritten();
     while (size > 0) {
         const ssize_t n = ::write(file.fd(), data, size_t(size));
@@ -223,14 +249,19 @@ FileStatus PosixFileSystem::write(StagedFile& file, const char* data, qint64 siz
 FileStatus PosixFileSystem::copy(InputFile& source, StagedFile& target) {
     bool useSendfile = false;
     for (;;) {
+        // Between steps: a stop waits for one step at most.
+        if (stopped()) return failed(FileAction::write, target.path(), ECANCELED);
+        const qint64 before = target.bytesWritten();
         const ssize_t n = copyStep(source.fd(), target.fd(), useSendfile);
         if (n < 0) return failed(FileAction::write, target.path());
         if (n == 0) return {};
         target.countWritten(n);
+        paceWriteBack(target.fd(), before, target.bytesWritten());
     }
 }
 
 FileStatus PosixFileSystem::flush(StagedFile& file, bool dropCache) {
+    if (stopped()) return failed(FileAction::flush, file.path(), ECANCELED);
     if (::fsync(file.fd()) != 0) return failed(FileAction::flush, file.path());
     // Clean pages only go once they are on the device, hence after the flush.
     if (dropCache) ::posix_fadvise(file.fd(), 0, 0, POSIX_FADV_DONTNEED);
@@ -238,12 +269,14 @@ FileStatus PosixFileSystem::flush(StagedFile& file, bool dropCache) {
 }
 
 FileResult<InputFile> PosixFileSystem::readBack(StagedFile& file) {
+    if (stopped()) return failed(FileAction::read, file.path(), ECANCELED);
     UniqueFd fd(::fcntl(file.fd(), F_DUPFD_CLOEXEC, 0));
     if (!fd.isOpen() || ::lseek(fd.get(), 0, SEEK_SET) != 0) return failed(FileAction::read, file.path());
     return InputFile(file.files(), std::move(fd), file.path());
 }
 
 FileStatus PosixFileSystem::commit(StagedFile& file) {
+    if (stopped()) return failed(FileAction::rename, file.path(), ECANCELED);
     const int folder = file.folderFd();
     struct stat info {};
     // On a drive nothing is written through a link, not even by replacing it.

@@ -4,9 +4,9 @@
 #include "platform/MountWatcher.h"
 #include "platform/PosixFileSystem.h"
 #include "platform/SecretServiceKeyring.h"
+#include "platform/StopOnSignal.h"
 #include "shell/AppDelegate.h"
 #include "shell/CommandLine.h"
-#include "shell/QuitOnSignal.h"
 #include "shell/SelfCheck.h"
 #include "shell/SingleInstance.h"
 #include "shell/StatusItem.h"
@@ -51,7 +51,9 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(Symbols::applicationIcon());
     // A tray agent: closing a dialog or the status window never ends it; "Quit Spinforge" does.
     QApplication::setQuitOnLastWindowClosed(false);
-    quitOnTerminationSignals();
+    // Lives until the process ends: a signal may come at any moment.
+    static StopRequest stop;
+    stopOnTerminationSignals(stop);
 
     // Qt has taken out its own options by now: anything left over is a mistake.
     const CommandLine commandLine = readCommandLine(QApplication::arguments());
@@ -64,10 +66,15 @@ int main(int argc, char** argv) {
 
     SecretServiceKeyring keyring;
     Settings settings;
-    PosixFileSystem files;
+    PosixFileSystem files(&stop);
     DesktopNotifier notifier;
     MountWatcher mountEvents;
-    auto delegate = std::make_unique<AppDelegate>(ShellSeams{{keyring, settings, files, notifier, mountEvents}});
+    auto delegate = std::make_unique<AppDelegate>(ShellSeams{.engine = {.keyring = keyring,
+                                                                        .settings = settings,
+                                                                        .files = files,
+                                                                        .notifier = notifier,
+                                                                        .mountEvents = mountEvents,
+                                                                        .stop = &stop}});
     QObject::connect(&instance, &SingleInstance::showRequested, delegate.get(), [&delegate] {
         if (StatusItem* item = delegate->statusItem()) item->showWindow();
     });

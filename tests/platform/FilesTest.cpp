@@ -140,7 +140,7 @@ TEST_F(PosixFiles, OnADriveNothingGoesThroughALink) {
         ::symlink(QFile::encodeName(at(target)).constData(), QFile::encodeName(at(link)).constData());
     for (const PosixPaths::Walk walk : {PosixPaths::Walk::openat2, PosixPaths::Walk::stepByStep}) {
         SCOPED_TRACE(walk == PosixPaths::Walk::openat2 ? "openat2" : "step by step");
-        PosixFileSystem walking(walk);
+        PosixFileSystem walking(nullptr, walk);
         const Folder drive = std::move(*walking.openFolder(at("drive"), Reach::beneath));
         EXPECT_EQ(drive.makeFolders("Linked/New").errnum(), ELOOP);
         EXPECT_EQ(drive.makeFolders("DJ-Music/Set/House").errnum(), ELOOP);

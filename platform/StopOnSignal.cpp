@@ -1,9 +1,8 @@
-#include "shell/QuitOnSignal.h"
+#include "platform/StopOnSignal.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
-#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -11,19 +10,23 @@ namespace spinforge {
 
 namespace {
 
+// Set once before the handlers are installed; a handler can be given nothing else.
 int wakeWriteEnd = -1;
+StopRequest* requested = nullptr;
 
 void onSignal(int) {
+    requested->request();
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(wakeWriteEnd, &byte, 1);  // async-signal-safe
 }
 
 }  // namespace
 
-void quitOnTerminationSignals() {
+void stopOnTerminationSignals(StopRequest& stop) {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return;  // the default actions stay
     wakeWriteEnd = ends[1];
+    requested = &stop;
     auto* notifier = new QSocketNotifier(ends[0], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [readEnd = ends[0]] {
         char drained[16];
