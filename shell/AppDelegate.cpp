@@ -72,9 +72,10 @@ void AppDelegate::applicationDidFinishLaunching() {
     };
     engine_.start();
 
-    timer_ = std::make_unique<QTimer>();
+    timer_ = new QTimer(this);
+    timer_->setObjectName(QStringLiteral("periodic sync"));
     timer_->setInterval(seams_.syncInterval);
-    connect(timer_.get(), &QTimer::timeout, timer_.get(),
+    connect(timer_, &QTimer::timeout, timer_,
             [&engine = engine_] { detach(engine.sync(QStringLiteral("timer"))); });
     timer_->start();
 

@@ -81,7 +81,7 @@ private:
     SyncEngine engine_;
     std::unique_ptr<StatusItem> statusItem_;
     QAction statusMenuItem_;
-    std::unique_ptr<QTimer> timer_;
+    QTimer* timer_ = nullptr;  // a child, "periodic sync"
 
     // Set once at construction, or at launch.
     ShellSeams seams_;

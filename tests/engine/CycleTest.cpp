@@ -118,6 +118,49 @@ TEST_F(Cycle, ADriveThatLeavesAfterItsCopiesIsNotReportedSynced) {
     EXPECT_EQ(reports()[0]["body"], R"({"synced":false,"track_count":1})");
 }
 
+// A stick plugged in once the running cycle has chosen its drives gets a cycle of its own right
+// after, however many arrive meanwhile.
+TEST_F(Cycle, ADriveMountedDuringACycleIsFilledByTheCycleRightAfter) {
+    rig.serve({{"a.mp3", "a"}, {"Set/b.mp3", "b"}});
+    rig.addDrive("FIRST");
+    QString late;
+    rig.files.beforeEach = [&](Op op, const QString& path) {
+        if (op != Op::stage || !path.endsWith(".m3u8") || !late.isEmpty()) return;
+        late = rig.addDrive("LATE");
+        emit rig.mountEvents.volumeMounted();
+        emit rig.mountEvents.volumeMounted();
+    };
+    rig.engine().start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return counters()["manifest"] == 2 && rig.states.last().kind == Kind::success; }, 10000));
+    QTest::qWait(100);
+    EXPECT_EQ(counters()["manifest"], 2) << "one follow-up cycle, whatever the number of mounts";
+    EXPECT_EQ(rig.offFromServed({late}, true), QStringList());
+    EXPECT_EQ(rig.states.last(), State::success("2 tracks copied to USB"));
+}
+
+// One file system at two mount points, or one mount point listed twice, is one drive: synced once,
+// listed once.
+TEST_F(Cycle, ADriveMountedTwiceIsSyncedOnce) {
+    rig.serve({{"a.mp3", "a"}});
+    const QString drive = rig.addDrive("DJSTICK");
+    rig.mountAlsoAt(drive, "DJSTICK ALSO");
+    int reads = 0;
+    rig.files.beforeEach = [&](Op op, const QString& path) { reads += op == Op::openForReading && path.contains("DJ-Music"); };
+    rig.runCycle();
+    EXPECT_EQ(rig.states.last(), State::success("1 tracks copied to USB"));
+    rig.runCycle();
+    EXPECT_EQ(reads, 1) << "the drive's copy was read once per mount point";
+    EXPECT_EQ(rig.engine().mountedVolumes(), QStringList{drive});
+}
+
+// A refused download leaves the library as it was: not even the folder it would have gone into.
+TEST_F(Cycle, ARefusedDownloadLeavesNoFolderBehind) {
+    rig.serve({{"New Folder/x.mp3", "x"}}, {.faults = {R"({"endpoint": "download", "status": 404})"}});
+    rig.runCycle();
+    EXPECT_EQ(rig.states.last(), State::failed("Server request failed (404)."));
+    EXPECT_FALSE(QFileInfo::exists(rig.cached("New Folder")));
+}
+
 // The agent quitting mid-download: the cycle must end there and then, not stay suspended for
 // good holding its staged file, and it ends unseen.
 TEST_F(Cycle, StopEndsACycleMidDownloadQuietlyAndForGood) {

@@ -1,22 +1,29 @@
 // A stand-in for the agent's process in the kill test: one sync cycle with the real engine, the
-// real file operations and the service client, and a way to be killed (SIGKILL, no cleanup) just
-// before the Nth file operation of a kind. Exit status 0 when the cycle ended in success.
+// real file system and the service client, handling the termination signals as the agent does,
+// and a way to be killed (SIGKILL, no cleanup) just before the Nth file operation of a kind, or
+// sent SIGTERM in the middle of one. Exit status 0 when the cycle ended in success, or was
+// stopped by a signal.
 //
 //   spinforge-cycle-runner SERVER DATA_HOME MOUNT_TABLE MEDIA_PREFIX [copy|commit|playlist:N]
+//   spinforge-cycle-runner SERVER DATA_HOME MOUNT_TABLE MEDIA_PREFIX sigterm:copy|read:PATH_PART
 //
 // copy and commit count every copy to the drive and every rename into place (library and drive);
-// playlist counts the playlist's writes.
+// playlist counts the playlist's writes. sigterm sends SIGTERM 100 ms into the first copy, or the
+// first read of a file whose path holds PATH_PART, and prints "SIGTERM" as it does.
 
 #include "credentials/Keychain.h"
 #include "engine/SyncEngine.h"
-#include "support/Await.h"
+#include "platform/StopOnSignal.h"
 #include "support/Fakes.h"
 #include "support/FaultyFileSystem.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
 
+#include <chrono>
 #include <csignal>
+#include <thread>
+#include <unistd.h>
 
 using testing_support::FaultyFileSystem;
 using Op = FaultyFileSystem::Op;
@@ -31,8 +38,22 @@ int main(int argc, char** argv) {
     spinforge::Settings settings(dataHome + QStringLiteral("/Spinforge.conf"));
     settings.setServerURL(server);
     spinforge::Keychain::save(keyring, QStringLiteral("kill-test-token"));
-    FaultyFileSystem files;
-    if (args.size() > 5 && !args[5].isEmpty()) {
+    static spinforge::StopRequest stop;
+    spinforge::stopOnTerminationSignals(stop);
+    FaultyFileSystem files(&stop);
+    if (args.size() > 5 && args[5].startsWith(u"sigterm:")) {
+        const QStringList at = args[5].split(u':');
+        const Op op = at.value(1) == u"copy" ? Op::copy : Op::read;
+        files.beforeEach = [op, part = at.value(2), sent = false](Op seen, const QString& path) mutable {
+            if (sent || seen != op || !path.contains(part)) return;
+            sent = true;
+            std::thread([] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                QTextStream(stdout) << "SIGTERM" << Qt::endl;
+                ::kill(::getpid(), SIGTERM);
+            }).detach();
+        };
+    } else if (args.size() > 5 && !args[5].isEmpty()) {
         const QStringList killAt = args[5].split(u':');
         const std::map<QString, Op> kinds{{"copy", Op::copy}, {"commit", Op::commit}, {"playlist", Op::stage}};
         const int nth = killAt.value(1).toInt();
@@ -44,9 +65,20 @@ int main(int argc, char** argv) {
     }
     testing_support::RecordingNotifier notifier;
     spinforge::MountEvents mountEvents;
-    spinforge::SyncEngine engine(spinforge::EngineSeams{keyring, settings, files, notifier, mountEvents,
-                                                        {mountTable, {media}}, dataHome, {}});
-    testing_support::await(engine.sync(QStringLiteral("kill test")));
+    spinforge::SyncEngine engine(spinforge::EngineSeams{.keyring = keyring,
+                                                        .settings = settings,
+                                                        .files = files,
+                                                        .notifier = notifier,
+                                                        .mountEvents = mountEvents,
+                                                        .volumes = {mountTable, {media}},
+                                                        .dataHome = dataHome,
+                                                        .stop = &stop});
+    // As the agent runs: the event loop until the cycle ends, or a signal ends the loop first; then,
+    // as the agent's owner does on the way out, the engine lets go of whatever it still awaits.
+    QCoro::connect(engine.sync(QStringLiteral("kill test")), &app, [] { QCoreApplication::quit(); });
+    QCoreApplication::exec();
+    engine.stop();
+    if (stop.isRequested()) return 0;
     QTextStream(stdout) << engine.state().message << '\n';
     return engine.state().kind == spinforge::SyncEngine::State::Kind::success ? 0 : 1;
 }

@@ -18,6 +18,7 @@
 #include <array>
 #include <iostream>
 #include <random>
+#include <unistd.h>
 
 using namespace testing_support;
 
@@ -176,6 +177,47 @@ TEST_F(AgentKilled, FiftyTimesInARowNeverLeavesAPartialFileAndTheNextCycleComple
                        " of 50 kills (fixed seed)",
                    "nothing: the process is gone; the next agent's cycle ends in success", files, files,
                    unrecovered[moment] ? "no" : "yes, every time"});
+    }
+}
+
+// A logout (SIGTERM) in the middle of hashing or copying a large track: the agent ends within a
+// second, exit status 0, with nothing half-written under a final name, its staging file gone and
+// nothing reported. The track is 1 GiB, which takes longer than that to hash or to copy.
+TEST(AgentStopped, WithinASecondInTheMiddleOfAHashOrACopy) {
+    QTemporaryDir library, data, scratch;
+    const QString track = QStringLiteral("Big/huge.mp3");
+    QDir().mkpath(library.filePath("Big"));
+    QFile huge(library.filePath(track));
+    ASSERT_TRUE(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(1) << 30));
+    huge.close();
+    // The library already holds it: the same file, linked.
+    const QString cached = data.filePath("Spinforge/Library/" + track);
+    QDir().mkpath(QFileInfo(cached).path());
+    ASSERT_EQ(::link(QFile::encodeName(library.filePath(track)).constData(), QFile::encodeName(cached).constData()), 0);
+    DevServer server({.tokens = {"kill-test-token"}, .library = library.path().toStdString()});
+    const QString volume = scratch.filePath("media/DJSTICK");
+    EngineRig::registerDrive(volume);
+    writeBytes(scratch.filePath("mountinfo"), mountTableListing({volume}));
+
+    for (const char* moment : {"sigterm:read:Library/Big/huge.mp3", "sigterm:copy"}) {
+        SCOPED_TRACE(moment);
+        QProcess runner;
+        runner.start(QStringLiteral(SPINFORGE_CYCLE_RUNNER_PATH),
+                     {QString::fromStdString(server.baseUrl()), data.path(), scratch.filePath("mountinfo"),
+                      scratch.filePath("media") + u'/', QString::fromLatin1(moment)});
+        QByteArray printed;
+        while (!printed.contains("SIGTERM") && runner.waitForReadyRead(60000)) printed += runner.readAllStandardOutput();
+        ASSERT_TRUE(printed.contains("SIGTERM")) << "the moment never came: " << printed.toStdString();
+        QElapsedTimer sinceSignal;
+        sinceSignal.start();
+        ASSERT_TRUE(runner.waitForFinished(10000));
+        EXPECT_LT(sinceSignal.elapsed(), 1000);
+        EXPECT_EQ(runner.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(runner.exitCode(), 0);
+        EXPECT_EQ(filesBelow(data.filePath("Spinforge/Library")), QStringList{track});
+        EXPECT_EQ(QFileInfo(cached).size(), qint64(1) << 30);
+        EXPECT_EQ(filesBelow(volume), QStringList{".dj-sync.json"}) << "a staging file or a partial track was left";
+        EXPECT_EQ(server.reports().size(), 0u);
     }
 }
 

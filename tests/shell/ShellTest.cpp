@@ -71,6 +71,15 @@ TEST_F(Shell, CommandsReachTheirTargets) {
     ASSERT_TRUE(waitForStatus(QStringLiteral("2 tracks cached \u2014 connect USB")));
     EXPECT_EQ(rig.service().counters()["manifest"], 1) << "Sync Now during the launch sync started a second cycle";
 
+    // The periodic sync: every fifteen minutes, each firing a cycle.
+    auto* periodic = delegate().findChild<QTimer*>(QStringLiteral("periodic sync"));
+    ASSERT_TRUE(periodic);
+    EXPECT_EQ(periodic->interval(), 900 * 1000);
+    EXPECT_TRUE(periodic->isActive() && !periodic->isSingleShot());
+    periodic->setInterval(1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.service().counters()["manifest"] >= 2; }, 10000));
+    periodic->stop();
+
     menuAction(QStringLiteral("Open Web Dashboard"))->trigger();
     menuAction(QStringLiteral("Open Local Library"))->trigger();
     EXPECT_EQ(opened, (QList<QUrl>{QUrl(server()), QUrl::fromLocalFile(rig.cacheRoot())}));

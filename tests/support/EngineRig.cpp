@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +29,7 @@ EngineRig::EngineRig(Disk disk) : settings(scratch_.filePath("Spinforge.conf")),
 }
 
 EngineRig::~EngineRig() {
+    for (const QString& second : bound_) ::umount2(QFile::encodeName(second).constData(), MNT_DETACH);
     strangers_.clear();
     engine_.reset();
     library_.reset();
@@ -72,6 +74,21 @@ QString EngineRig::addDrive(const QString& label, std::optional<qint64> profile)
 void EngineRig::registerDrive(const QString& volume, qint64 profile) {
     const spinforge::Profile demo{profile, QStringLiteral("DJ Demo"), QStringLiteral("Demo Set")};
     writeBytes(volume + u'/' + spinforge::USBMarker::fileName, spinforge::USBMarker::forProfile(demo).encoded());
+}
+
+QString EngineRig::mountAlsoAt(const QString& volume, const QString& label) {
+    const QString second = media_ + u'/' + label;
+    if (disk_ == Disk::folder) {
+        QFile::link(volume, second);
+        listed_ << second;
+        writeMountTable();
+        return second;
+    }
+    QDir().mkpath(second);
+    if (::mount(QFile::encodeName(volume).constData(), QFile::encodeName(second).constData(), nullptr, MS_BIND, nullptr) != 0)
+        throw std::runtime_error("could not bind-mount " + volume.toStdString());
+    bound_ << second;
+    return second;
 }
 
 void EngineRig::mountStrangerAt(const QString& volume) {

@@ -44,6 +44,9 @@ public:
 
     // A new, empty drive named `label`, mounted and registered to `profile` unless nullopt.
     QString addDrive(const QString& label, std::optional<qint64> profile = kProfileId);
+    // The drive at `volume` mounted a second time, at `label` beside it (a bind mount; for a folder
+    // drive a link listed as a mount point). Returns the second mount point.
+    QString mountAlsoAt(const QString& volume, const QString& label);
     // Another stick mounted where a drive was taken away: made by no one the rig knows, of the
     // same kind (a tmpfs for a real drive), empty. Removed again before the drive comes back.
     void mountStrangerAt(const QString& volume);
@@ -105,6 +108,7 @@ private:
     Tracks served_;
     std::vector<std::unique_ptr<KernelDrive>> drives_;
     std::map<QString, std::unique_ptr<KernelDrive>> strangers_;
+    QStringList bound_;  // second mount points of kernel drives
     QStringList listed_;  // folder drives in the rig's mount table
     std::unique_ptr<spinforge::SyncEngine> engine_;
     std::unique_ptr<spinforge::APIClient> api_;

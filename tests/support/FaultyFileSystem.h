@@ -20,6 +20,9 @@ public:
         makeFolders, stage, write, copy, flush, commit, remove
     };
 
+    // `stop`: what the real file system below is to heed, as the agent's does.
+    explicit FaultyFileSystem(const spinforge::StopRequest* stop = nullptr) : real_(stop) {}
+
     // The next `times` calls of `op` whose path contains `pathPart` fail with `errnum`
     // (times < 0: every call).
     void failOn(Op op, const QString& pathPart, int errnum, int times = -1) { rules_.append({op, pathPart, errnum, times, false}); }
