@@ -171,6 +171,25 @@ TEST_F(Registration, AfterSigningInToAnotherAccountTheDriveGetsThatAccountsProfi
     EXPECT_FALSE(QFile::exists(volume + "/DJ-Music/Demo Set"));
 }
 
+// A drive unmounted just as its root is opened leaves its empty mount folder, which lies on the
+// computer's own disk: the root held must be the mount the table lists, or nothing is written.
+TEST(RegistrationRace, ADriveGoneAsItsRootIsOpenedIsNotWrittenTo) {
+    if (const std::optional<std::string> why = whyUnavailable(Disk::tmpfs)) GTEST_SKIP() << *why;
+    EngineRig rig(Disk::tmpfs);
+    rig.serve({{"a.mp3", "a"}});
+    const QString volume = rig.addDrive("DJSTICK", std::nullopt);
+    rig.files.beforeEach = [&](FaultyFileSystem::Op op, const QString& path) {
+        if (op != FaultyFileSystem::Op::openFolder || path != volume) return;
+        EngineRig& r = rig;  // the hook, and what it holds, goes with the next line
+        const QString point = volume;
+        r.files.beforeEach = nullptr;
+        r.takeDriveAway(point);
+    };
+    EXPECT_EQ(failureOf([&] { await(rig.engine().registerUSB(volume)); }),
+              "Could not register DJSTICK: the drive is no longer mounted");
+    EXPECT_EQ(filesBelow(volume), QStringList());
+}
+
 TEST(SignIn, StoresWhatItNeedsAndRunsTheFirstSync) {
     EngineRig rig;
     rig.serve({{"a.mp3", "a"}});
