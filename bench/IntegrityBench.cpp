@@ -22,7 +22,7 @@ struct Check {
     qint64 size;
 };
 
-std::vector<Check> checksOf(const std::string& root, const TrackList& tracks) {
+std::vector<Check> checksOf(const TrackList& tracks) {
     std::vector<Check> checks;
     for (const TrackFile& track : tracks)
         checks.push_back({toQt(track.relativePath), QString::fromStdString(track.sha256),
@@ -37,7 +37,7 @@ bool integrity(const Options& options) {
     const std::string root = work + "/tracks";
     const TrackList tracks = writeTracks(root, 200, 5 * MiB);
     EngineRig rig(work, noDrives(work));
-    const std::vector<Check> checks = checksOf(root, tracks);
+    const std::vector<Check> checks = checksOf(tracks);
 
     const spinforge::Folder folder = rig.openFolder(root);
     const Side ours = [&] {
