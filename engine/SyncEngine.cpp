@@ -71,6 +71,7 @@ QCoro::Task<> SyncEngine::sync(QString reason) {
         notify(QStringLiteral("Spinforge needs attention"), *failure);
     }
     running_ = false;
+    // A drive arrived, or a sign-in came, while this cycle ran: their cycle starts now.
     if (std::exchange(followUp_, false) && !isStopping()) sync(QStringLiteral("follow-up"));
 }
 
@@ -117,10 +118,6 @@ QCoro::Task<> SyncEngine::runCycle() {
     setState(State::success(message));
     notify(QStringLiteral("Spinforge"), message);
 }
-
-}  // namespace spinforge
-
-namespace spinforge {
 
 QCoro::Task<Manifest> SyncEngine::currentManifest() {
     while (!lastManifest_) {
