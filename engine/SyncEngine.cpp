@@ -37,6 +37,10 @@ void SyncEngine::stop() {
     api_.abortRequests();
 }
 
+QStringList SyncEngine::registeredDrives() {
+    return lastManifest_ ? registeredVolumes(lastManifest_->profile.id) : QStringList();
+}
+
 void SyncEngine::setState(const State& state) {
     if (stopping_) return;
     state_ = state;
@@ -98,7 +102,9 @@ QCoro::Task<> SyncEngine::runCycle() {
     else
         message = QStringLiteral("USB is up to date");
     setState(State::success(message));
-    notify(QStringLiteral("Spinforge"), message);
+    // Drives that were filled or found up to date may be ejected from the notification.
+    const bool drivesDone = copied > 0 || message == u"USB is up to date";
+    notify(QStringLiteral("Spinforge"), message, drivesDone ? registeredVolumes(profileId) : QStringList());
 }
 
 }  // namespace spinforge

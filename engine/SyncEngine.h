@@ -56,6 +56,7 @@ public:
         friend bool operator==(const State&, const State&) = default;
     };
     using Listener = std::function<void(const State&)>;
+    using EjectListener = std::function<void(const QStringList& mountPoints)>;
 
     explicit SyncEngine(EngineSeams seams);
     ~SyncEngine();
@@ -80,6 +81,9 @@ public:
     // Mount points of writable, non-hidden volumes where removable drives get mounted, in the
     // mount table's order. Never fails: an unreadable table gives none.
     QStringList mountedVolumes();
+    // Mount points of the mounted drives registered to the held manifest's profile, in the mount
+    // table's order; none while no manifest is held. Never fails.
+    QStringList registeredDrives();
     // Registers `volume` for the current manifest's profile and copies the library onto it.
     // Throws invalidUSB, the manifest fetch's error, or a FileError naming the drive.
     QCoro::Task<> registerUSB(QString volume);
@@ -95,7 +99,8 @@ public:
     // Copies every verified cached track that the drive lacks, then rewrites the playlist.
     // Returns the number of tracks written; throws on the first failure.
     qint64 syncUSB(const QString& volume, const Manifest& manifest);
-    void notify(const QString& title, const QString& body);
+    // Posts one notification; with `drives`, and a listener set, it offers to eject them.
+    void notify(const QString& title, const QString& body, const QStringList& drives = {});
 
 private:
     QCoro::Task<> runCycle();
@@ -124,6 +129,10 @@ public:
     // Set by the shell before start(). Receives every state assignment at once, synchronously,
     // also when the new state equals the old one.
     Listener onStateChange;
+    // Set by the shell before start(). Receives the drives of a successful cycle when the user
+    // asks, from its notification, to eject them: possibly long after the cycle, through the
+    // listener as it was then, which must check that its receiver is still there.
+    EjectListener onEjectRequested;
 
 private:
     State state_;
