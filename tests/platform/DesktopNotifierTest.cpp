@@ -72,18 +72,15 @@ TEST_F(DesktopNotifierTest, APostNeverWaitsOnASlowServer) {
 
 TEST_F(DesktopNotifierTest, AButtonIsOfferedWhereTheServerShowsThemAndActsOncePressed) {
     int pressed = 0;
-    const NotificationAction eject{QStringLiteral("Eject"), [&] { ++pressed; }};
-    {
-        DesktopNotifier notifier(QDBusConnection::sessionBus());
-        notifier.postWithAction(QStringLiteral("Spinforge"), QStringLiteral("USB is up to date"), true, eject);
-        ASSERT_TRUE(server.waitForCalls(1));
-        EXPECT_EQ(server.calls[0].actions, QStringList());
+    std::optional<DesktopNotifier> notifier;
+    for (const QStringList& shown : {QStringList(), QStringList{"Eject", "Eject"}}) {
+        if (!shown.isEmpty()) server.capabilities << QStringLiteral("actions");
+        notifier.emplace(QDBusConnection::sessionBus());
+        notifier->postWithAction(QStringLiteral("Spinforge"), QStringLiteral("USB is up to date"), true,
+                                 {QStringLiteral("Eject"), [&] { ++pressed; }});
+        ASSERT_TRUE(server.waitForCalls(server.calls.size() + 1));
+        EXPECT_EQ(server.calls.last().actions, shown);
     }
-    server.capabilities << QStringLiteral("actions");
-    DesktopNotifier notifier(QDBusConnection::sessionBus());
-    notifier.postWithAction(QStringLiteral("Spinforge"), QStringLiteral("USB is up to date"), true, eject);
-    ASSERT_TRUE(server.waitForCalls(2));
-    EXPECT_EQ(server.calls[1].actions, (QStringList{"Eject", "Eject"}));
     // Another notification's button, an unknown one, then this one twice.
     for (const auto& [id, key] : {std::pair(1u, "Eject"), std::pair(2u, "Open"), std::pair(2u, "Eject"), std::pair(2u, "Eject")})
         server.press(id, QString::fromLatin1(key));

@@ -172,21 +172,13 @@ TEST_F(Tray, TheWindowStandsInUntilATrayRunsThenThePanelShowsTheStateExactly) {
         icon = now;
     }
     // The status menu's commands with their key equivalents, unchanged by the eject item after them.
-    const QList<Shown> commands{{"-"},
-                                {"Sync Now", "Control+S"},
-                                {"Register a USB\u2026", "Control+U"},
-                                {"Open Local Library", "Control+L"},
-                                {"Open Web Dashboard", "Control+D"},
-                                eject,
-                                {"-"},
-                                {"Reconnect\u2026"},
-                                {"Quit Spinforge", "Control+Q"}};
+    const QList<Shown> commands{{"-"}, {"Sync Now", "Control+S"}, {"Register a USB\u2026", "Control+U"},
+                                {"Open Local Library", "Control+L"}, {"Open Web Dashboard", "Control+D"}, eject,
+                                {"-"}, {"Reconnect\u2026"}, {"Quit Spinforge", "Control+Q"}};
     EXPECT_EQ(shownMenu(service).mid(1), commands);
     // A drive pulled out leaves the menu by the time a panel opens it.
     rig.takeDriveAway(stick);
-    QList<Shown> withoutEject = commands;
-    withoutEject.removeAll(eject);
-    EXPECT_EQ(shownMenu(service).mid(1), withoutEject);
+    EXPECT_EQ(shownMenu(service).mid(1), commands.mid(0, 5) + commands.mid(6));
 }
 
 }  // namespace
