@@ -7,6 +7,15 @@
 #include <utility>
 
 namespace spinforge {
+namespace {
+
+QStringList mountPointsOf(const std::vector<Drive>& drives) {
+    QStringList points;
+    for (const Drive& drive : drives) points << drive.mountPoint();
+    return points;
+}
+
+}  // namespace
 
 SyncEngine::SyncEngine(EngineSeams seams)
     : api_(seams.keyring, seams.settings, seams.timeouts),
@@ -40,6 +49,10 @@ void SyncEngine::volumeMounted() {
     // The running cycle chose its drives already: the new one gets a cycle of its own right after.
     if (running_) followUp_ = true;
     else sync(QStringLiteral("volume mounted"));
+}
+
+QStringList SyncEngine::registeredDrives() const {
+    return lastManifest_ ? mountPointsOf(registeredVolumes(lastManifest_->profile.id)) : QStringList();
 }
 
 void SyncEngine::setState(const State& state) {
@@ -116,7 +129,9 @@ QCoro::Task<> SyncEngine::runCycle() {
     else
         message = QStringLiteral("USB is up to date");
     setState(State::success(message));
-    notify(QStringLiteral("Spinforge"), message);
+    // Drives that were filled or found up to date may be ejected from the notification.
+    const bool drivesDone = copied > 0 || message == u"USB is up to date";
+    notify(QStringLiteral("Spinforge"), message, drivesDone ? mountPointsOf(registeredVolumes(profileId)) : QStringList());
 }
 
 QCoro::Task<Manifest> SyncEngine::currentManifest() {

@@ -58,6 +58,7 @@ public:
         friend bool operator==(const State&, const State&) = default;
     };
     using Listener = std::function<void(const State&)>;
+    using EjectListener = std::function<void(const QStringList& mountPoints)>;
 
     explicit SyncEngine(EngineSeams seams);
     ~SyncEngine();
@@ -84,6 +85,9 @@ public:
     // Mount points of writable, non-hidden volumes where removable drives get mounted, in the
     // mount table's order. Never fails: an unreadable table gives none.
     QStringList mountedVolumes() const { return drives_.mounted(); }
+    // Mount points of the mounted drives registered to the held manifest's profile, in the mount
+    // table's order; none while no manifest is held. Never fails.
+    QStringList registeredDrives() const;
     // Registers the drive mounted at `volume` for the current manifest's profile and copies the
     // library onto it, through one handle on its root. Throws invalidUSB, the manifest fetch's
     // error, or a FileError naming the drive.
@@ -104,7 +108,8 @@ private:
     QCoro::Task<bool> cache(const Track& track) { return library_.cache(track); }
     std::vector<Drive> registeredVolumes(qint64 profileId) const { return drives_.registeredTo(profileId); }
     qint64 syncUSB(const Drive& drive, const Manifest& manifest);
-    void notify(const QString& title, const QString& body);
+    // Posts one notification; with `drives`, and a listener set, it offers to eject them.
+    void notify(const QString& title, const QString& body, const QStringList& drives = {});
 
     // The engine's fields, in the order the rest of the system knows them. Main thread only.
     APIClient api_;
@@ -113,6 +118,10 @@ public:
     // Set by the shell before start(). Receives every state assignment at once, synchronously,
     // also when the new state equals the old one.
     Listener onStateChange;
+    // Set by the shell before start(). Receives the drives of a successful cycle when the user
+    // asks, from its notification, to eject them: possibly long after the cycle, through the
+    // listener as it was then, which must check that its receiver is still there.
+    EjectListener onEjectRequested;
 
 private:
     State state_;

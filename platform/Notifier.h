@@ -5,7 +5,16 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace spinforge {
+
+// A button on a notification: its label, and what pressing it does (on the main thread, at most
+// once). Desktops that show no buttons drop it.
+struct NotificationAction {
+    QString label;
+    std::function<void()> invoked;
+};
 
 class Notifier {
 public:
@@ -16,6 +25,11 @@ public:
     // Shows one new notification at once, never replacing an earlier one. `routine` marks an
     // everyday outcome that need not stay in the desktop's notification history.
     virtual void post(const QString& title, const QString& body, bool routine) = 0;
+    // As post(), with a button that does `action` where the desktop shows buttons; a notifier
+    // that shows none posts without it.
+    virtual void postWithAction(const QString& title, const QString& body, bool routine, NotificationAction /*action*/) {
+        post(title, body, routine);
+    }
 };
 
 }  // namespace spinforge

@@ -1,6 +1,7 @@
 #include "shell/AppDelegate.h"
 
 #include "credentials/Keychain.h"
+#include "platform/UDisksEjector.h"
 #include "shell/Alert.h"
 #include "shell/Detach.h"
 #include "shell/MenuText.h"
@@ -48,6 +49,8 @@ AppDelegate::AppDelegate(ShellSeams seams)
     : engine_(seams.engine), statusMenuItem_(QStringLiteral("Standing by")), seams_(std::move(seams)) {
     statusMenuItem_.setEnabled(false);
     if (!seams_.openURL) seams_.openURL = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    if (!seams_.ejector) udisks_ = std::make_unique<UDisksEjector>();
+    ejector_ = seams_.ejector ? seams_.ejector : udisks_.get();
 }
 
 AppDelegate::~AppDelegate() {
@@ -63,12 +66,17 @@ void AppDelegate::applicationDidFinishLaunching() {
     statusItem_ = std::make_unique<StatusItem>(statusMenuItem_);
     statusItem_->window().addActions(keyEquivalents());  // Ctrl+Q and editing, as in the alerts
     statusItem_->setImage(Symbols::drive, QStringLiteral("Spinforge"));
+    // A drive pulled out since the last cycle leaves the menu before the panel shows it.
+    connect(statusItem_.get(), &StatusItem::trayMenuAboutToShow, this, &AppDelegate::showEjectItems);
     buildMenu();
 
     // The engine is owned by this delegate, but the handler still checks that the delegate is
     // there: a state may be published while the application is being torn down.
     engine_.onStateChange = [self = QPointer<AppDelegate>(this)](const SyncEngine::State& state) {
         if (self) self->showState(state);
+    };
+    engine_.onEjectRequested = [self = QPointer<AppDelegate>(this)](const QStringList& mountPoints) {
+        if (self) self->ejectDrives(mountPoints);
     };
     engine_.start();
 
@@ -87,6 +95,11 @@ void AppDelegate::showState(const SyncEngine::State& state) {
     statusMenuItem_.setText(MenuText::forMenu(idle ? QStringLiteral("Standing by") : state.message));
     const Look look = lookOf(state.kind);
     if (statusItem_) statusItem_->setImage(look.symbol, look.description);
+    // A cycle's progress only locks the eject items; the drives are looked at again once it ends.
+    working_ = state.kind == SyncEngine::State::Kind::working;
+    if (working_) return lockEjectItems();
+    showEjectItems();
+    if (!ejectAfterCycle_.isEmpty()) ejectDrives(std::exchange(ejectAfterCycle_, {}));
 }
 
 void AppDelegate::syncNow() { detach(engine_.sync(QStringLiteral("Sync Now"))); }

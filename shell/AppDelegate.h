@@ -1,13 +1,15 @@
 #pragma once
 // The application: it owns the one sync engine, shows its condition in the status item (a tray
 // icon, or the status window where the desktop has no tray), runs the periodic sync, and answers
-// the user's commands: sync now, register a drive, open the library or the web dashboard, sign in.
+// the user's commands: sync now, register a drive, open the library or the web dashboard, eject a
+// drive, sign in.
 //
 // One instance for the life of the process. Main thread only. The dialogs are modal alerts that
 // run a nested event loop; sign-in and registration continue in tasks nobody awaits, each ending
 // with its own result alert.
 
 #include "engine/SyncEngine.h"
+#include "platform/DriveEjector.h"
 
 #include <QAction>
 #include <QObject>
@@ -33,6 +35,7 @@ struct ShellSeams {
     // Opens a web address in the browser or a folder in the file manager; the outcome is not asked.
     std::function<void(const QUrl&)> openURL = {};  // empty: the desktop's default handler
     std::chrono::milliseconds syncInterval = std::chrono::seconds(900);
+    DriveEjector* ejector = nullptr;  // null: udisks2 on the system bus
 };
 
 class AppDelegate : public QObject {
@@ -70,6 +73,13 @@ private:
     void buildApplicationMenu();
     QList<QAction*> keyEquivalents() const;
     void showState(const SyncEngine::State& state);
+    // The eject items and ejecting (Eject.cpp). One item per registered drive that is mounted,
+    // after "Open Web Dashboard"; locked while a cycle or that drive's eject runs.
+    void showEjectItems();
+    void lockEjectItems();
+    void ejectDrives(const QStringList& mountPoints);
+    QCoro::Task<> eject(QStringList mountPoints);
+    void tellEjected(const QString& mountPoint, DriveEjector::Outcome outcome);
     bool signedIn();
     // Runs `alert` with the main menu's key equivalents; in front of other windows when `activate`.
     int run(Alert& alert, bool activate = true);
@@ -86,7 +96,16 @@ private:
     // Set once at construction, or at launch.
     ShellSeams seams_;
     std::unique_ptr<QMenuBar> applicationMenu_;
+    std::unique_ptr<DriveEjector> udisks_;  // the ejector when the seams give none
+    DriveEjector* ejector_ = nullptr;
     bool quitting_ = false;  // set on the way out: no more alerts
+
+    // Main thread only.
+    bool working_ = false;  // the last state shown was `working`: a cycle or a sign-in runs
+    QAction* ejectItemsEnd_ = nullptr;  // the status menu's separator that follows the eject items
+    QList<QAction*> ejectItems_;        // owned by the status menu; each holds its mount point as data
+    QStringList ejecting_;              // mount points whose eject runs
+    QStringList ejectAfterCycle_;       // mount points asked to be ejected while a cycle ran
 };
 
 }  // namespace spinforge

@@ -48,10 +48,14 @@ void AppDelegate::buildMenu() {
     addCommand(QStringLiteral("Register a USB\u2026"), &AppDelegate::registerUSB, 'u');
     addCommand(QStringLiteral("Open Local Library"), &AppDelegate::openLibrary, 'l');
     addCommand(QStringLiteral("Open Web Dashboard"), &AppDelegate::openDashboard, 'd');
-    menu->addSeparator();
+    // The eject items go before this separator, and go with the menu they are in.
+    ejectItemsEnd_ = menu->addSeparator();
+    ejectItems_.clear();
     addCommand(signedIn() ? QStringLiteral("Reconnect\u2026") : QStringLiteral("Sign In\u2026"), &AppDelegate::showSignIn, 0);
     addQuit(*menu);
+    connect(menu.get(), &QMenu::aboutToShow, this, &AppDelegate::showEjectItems);
     statusItem_->setMenu(std::move(menu));
+    showEjectItems();
 }
 
 void AppDelegate::buildApplicationMenu() {

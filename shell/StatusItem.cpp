@@ -35,11 +35,9 @@ QIcon trayIconFor(const QString& symbol) {
 StatusItem::StatusItem(QAction& statusLine, QDBusConnection bus)
     : bus_(std::move(bus)),
       statusLine_(statusLine),
-      trayStatusLine_(std::make_unique<QAction>()),
       trayMenu_(std::make_unique<QMenu>()),
       window_(std::make_unique<StatusWindow>(statusLine)) {
-    connect(&statusLine_, &QAction::changed, this, &StatusItem::showStatusLineInTray);
-    showStatusLineInTray();
+    connect(trayMenu_.get(), &QMenu::aboutToShow, this, &StatusItem::trayMenuAboutToShow);
     watcher_ = new QDBusServiceWatcher(watcherService, bus_, QDBusServiceWatcher::WatchForOwnerChange, this);
     // A watcher that takes over from another knows nothing of our icon: it must be told again.
     connect(watcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
@@ -79,17 +77,32 @@ bool StatusItem::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void StatusItem::showMenuInTray() {
-    trayMenu_->clear();
+    trayMenu_->clear();  // removes the copies without deleting them: their commands own them
     if (menu_)
-        for (QAction* action : menu_->actions()) trayMenu_->addAction(action == &statusLine_ ? trayStatusLine_.get() : action);
+        for (QAction* action : menu_->actions()) trayMenu_->addAction(action->isSeparator() ? action : trayCopyOf(*action));
     // Without a menu the tray exports none, rather than an empty one; once set, it stays.
     if (tray_ && menu_ && !tray_->contextMenu()) tray_->setContextMenu(trayMenu_.get());
 }
 
-void StatusItem::showStatusLineInTray() {
-    // The panel draws the exported menu by its own rules, where "_" marks the access key.
-    trayStatusLine_->setText(MenuText::forExportedMenu(MenuText::shownBy(statusLine_.text())));
-    trayStatusLine_->setEnabled(statusLine_.isEnabled());
+// The panel draws the exported menu by its own rules, where "_" marks the access key and Qt's
+// exporter turns the first "&" into that mark: each command goes there as a copy whose title is
+// written for those rules (the status line with its messages, a drive named MY_STICK). The copy
+// follows the command, triggers it, and is its child, so that it goes when the command goes.
+QAction* StatusItem::trayCopyOf(QAction& command) {
+    const QString name = QStringLiteral("trayCopy");
+    if (auto* copy = command.findChild<QAction*>(name, Qt::FindDirectChildrenOnly)) return copy;
+    auto* copy = new QAction(&command);
+    copy->setObjectName(name);
+    const auto follow = [copy, &command] {
+        copy->setText(MenuText::forExportedMenu(MenuText::shownBy(command.text())));
+        copy->setEnabled(command.isEnabled());
+        copy->setVisible(command.isVisible());
+        copy->setShortcut(command.shortcut());
+    };
+    follow();
+    connect(&command, &QAction::changed, copy, follow);
+    connect(copy, &QAction::triggered, &command, &QAction::trigger);
+    return copy;
 }
 
 void StatusItem::setImage(const QString& symbol, const QString& description) {

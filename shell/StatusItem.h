@@ -48,6 +48,11 @@ public:
 
     StatusWindow& window() const { return *window_; }
 
+signals:
+    // The tray's menu is about to open (a panel asked for it): the last moment to bring the
+    // commands up to date.
+    void trayMenuAboutToShow();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -57,7 +62,7 @@ private slots:
 
 private:
     void showMenuInTray();
-    void showStatusLineInTray();
+    static QAction* trayCopyOf(QAction& command);
     bool trayHostRunning() const;
     void followTrayHost(bool registerAgain);
     void showInTray();
@@ -66,8 +71,6 @@ private:
 
     QDBusConnection bus_;
     QAction& statusLine_;
-    // The status line as the tray's menu shows it: its text written for the panel's menu rules.
-    std::unique_ptr<QAction> trayStatusLine_;
     std::unique_ptr<QMenu> menu_;
     // The tray's own menu, showing the commands of menu_. It is never replaced: Qt's D-Bus tray
     // deletes its menu adaptor whenever the tray's menu changes, while a panel's call may already

@@ -50,25 +50,36 @@ TEST_F(Cycle, OneNewTrackAmongThreeIsCachedAndCopied) {
     EXPECT_EQ(rig.settings.displayName(), QStringLiteral("DJ Demo"));
 }
 
+// The final message, what the service is told, and whether the notification offers to eject the
+// cycle's drives: only once they were filled or found up to date.
 TEST_F(Cycle, TheFinalMessageSaysWhatTheCycleDid) {
     rig.serve({{"a.mp3", "a"}, {"b.mp3", "b"}});
+    QStringList ejected;
+    rig.engine().onEjectRequested = [&](const QStringList& drives) { ejected << drives; };
     struct Step {
         const char* before;  // what changes before the cycle
         const char* message;
         bool synced;
+        bool eject;
     };
-    const Step steps[] = {{"nothing", "2 tracks cached \u2014 connect USB", false},
-                          {"nothing", "Library ready \u2014 connect USB", false},
-                          {"a drive", "2 tracks copied to USB", true},
-                          {"nothing", "USB is up to date", true},
-                          {"b.mp3 damaged in the library", "1 tracks cached \u2014 connect USB", true}};
+    const Step steps[] = {{"nothing", "2 tracks cached \u2014 connect USB", false, false},
+                          {"nothing", "Library ready \u2014 connect USB", false, false},
+                          {"a drive", "2 tracks copied to USB", true, true},
+                          {"nothing", "USB is up to date", true, true},
+                          {"b.mp3 damaged in the library", "1 tracks cached \u2014 connect USB", true, false}};
+    QString drive;
     for (const Step& step : steps) {
         SCOPED_TRACE(step.message);
-        if (step.before == std::string("a drive")) rig.addDrive("DJSTICK");
+        if (step.before == std::string("a drive")) drive = rig.addDrive("DJSTICK");
         if (step.before == std::string("b.mp3 damaged in the library")) writeBytes(rig.cached("b.mp3"), "B");
         rig.runCycle();
         EXPECT_EQ(rig.states.last(), State::success(step.message));
         EXPECT_EQ(reports().back()["synced"], step.synced);
+        EXPECT_EQ(rig.notifier.posted.last().action, step.eject ? "Eject" : "");
+        if (!step.eject) continue;
+        ejected.clear();
+        rig.notifier.actions.last()();
+        EXPECT_EQ(ejected, QStringList{drive});
     }
     // Every outcome is announced, the same one twice included.
     EXPECT_EQ(rig.notifier.posted.size(), 5);

@@ -93,12 +93,25 @@ TEST_F(Package, DependsOnThePackagesOfEveryLibraryItLinksAndAptCouldInstallIt) {
 
 TEST_F(Package, HoldsTheAgentsFilesWhereADesktopLooksAndTheAgentFindsThem) {
     QStringList files = testing_support::filesBelow(scratch().filePath("root"));
+    const QString metainfo = "usr/share/metainfo/io.spinforge.Spinforge.metainfo.xml";
     EXPECT_EQ(files, (QStringList{"usr/bin/spinforge", "usr/share/applications/spinforge.desktop",
                                   "usr/share/doc/spinforge/changelog.gz", "usr/share/doc/spinforge/copyright",
-                                  "usr/share/icons/hicolor/scalable/apps/spinforge.svg", "usr/share/man/man1/spinforge.1.gz"}));
+                                  "usr/share/icons/hicolor/scalable/apps/spinforge.svg", "usr/share/man/man1/spinforge.1.gz",
+                                  metainfo}));
     EXPECT_EQ(fileBytes(installed("share/doc/spinforge/copyright")), fileBytes(SPINFORGE_SOURCE_DIR "/LICENSE"));
     const Finished validation = run("desktop-file-validate", {installed("share/applications/spinforge.desktop")});
     EXPECT_TRUE(validation.exitCode == 0 && validation.out.isEmpty()) << validation.transcript();
+    // Software centres list the agent from its AppStream metadata: valid without a warning, its
+    // launchable the installed desktop entry (validate-tree), its icon the installed one.
+    const QString root = scratch().filePath("root");
+    for (const QStringList& check : {QStringList{"validate", "--no-net", "--strict", root + u'/' + metainfo},
+                                     QStringList{"validate-tree", "--no-net", "--strict", root}}) {
+        const Finished appstream = run("appstreamcli", check);
+        EXPECT_EQ(appstream.exitCode, 0) << appstream.transcript();
+    }
+    const QString icon = QRegularExpression(R"(<icon type="stock">([^<]+)</icon>)")
+                                 .match(QString::fromUtf8(fileBytes(root + u'/' + metainfo))).captured(1);
+    EXPECT_TRUE(QFileInfo::exists(installed("share/icons/hicolor/scalable/apps/" + icon + ".svg"))) << icon.toStdString();
 
     QTemporaryDir home;
     QProcess agent;

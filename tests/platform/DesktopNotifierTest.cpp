@@ -1,10 +1,14 @@
 // Desktop notifications against a notification server on the test session's bus: what a post
-// sends, and that the body reads as it is whether or not the server reads markup in it.
+// sends, that the body reads as it is whether or not the server reads markup in it, that a post
+// never waits on the server, and a notification's button.
 #include "platform/DesktopNotifier.h"
 
 #include "support/FakeNotificationServer.h"
 
+#include <QElapsedTimer>
 #include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
 
 using namespace spinforge;
 using testing_support::FakeNotificationServer;
@@ -50,6 +54,39 @@ TEST_F(DesktopNotifierTest, TheBodyIsEscapedExactlyWhenTheServerReadsMarkup) {
     const FakeNotificationServer::Call call = posted(QStringLiteral("A <title>"), body, false);
     EXPECT_EQ(call.body, QStringLiteral("Could not copy &lt;Untitled&gt; &amp; \"Live\".mp3 to DJSTICK"));
     EXPECT_EQ(call.title, QStringLiteral("A <title>")) << "the summary is never markup";
+}
+
+// The server's answer to what it shows comes late; the post returns at once all the same, and goes
+// out once the answer is there.
+TEST_F(DesktopNotifierTest, APostNeverWaitsOnASlowServer) {
+    server.capabilities << QStringLiteral("body-markup");
+    server.capabilitiesDelay = 1500ms;
+    DesktopNotifier notifier(QDBusConnection::sessionBus());
+    QElapsedTimer clock;
+    clock.start();
+    notifier.post(QStringLiteral("Spinforge needs attention"), QStringLiteral("Could not copy <A>.mp3"), false);
+    EXPECT_LT(clock.elapsed(), 500) << "the post waited for the server";
+    ASSERT_TRUE(server.waitForCalls(1));
+    EXPECT_EQ(server.calls[0].body, QStringLiteral("Could not copy &lt;A&gt;.mp3"));
+}
+
+TEST_F(DesktopNotifierTest, AButtonIsOfferedWhereTheServerShowsThemAndActsOncePressed) {
+    int pressed = 0;
+    std::optional<DesktopNotifier> notifier;
+    for (const QStringList& shown : {QStringList(), QStringList{"Eject", "Eject"}}) {
+        if (!shown.isEmpty()) server.capabilities << QStringLiteral("actions");
+        notifier.emplace(QDBusConnection::sessionBus());
+        notifier->postWithAction(QStringLiteral("Spinforge"), QStringLiteral("USB is up to date"), true,
+                                 {QStringLiteral("Eject"), [&] { ++pressed; }});
+        ASSERT_TRUE(server.waitForCalls(server.calls.size() + 1));
+        EXPECT_EQ(server.calls.last().actions, shown);
+    }
+    // Another notification's button, an unknown one, then this one twice.
+    for (const auto& [id, key] : {std::pair(1u, "Eject"), std::pair(2u, "Open"), std::pair(2u, "Eject"), std::pair(2u, "Eject")})
+        server.press(id, QString::fromLatin1(key));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return pressed > 0; }, 5000));
+    QTest::qWait(100);
+    EXPECT_EQ(pressed, 1);
 }
 
 }  // namespace

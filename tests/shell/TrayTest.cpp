@@ -1,8 +1,9 @@
 // The agent's icon as a panel sees it, over D-Bus: registered with a tray (played by a helper
 // process, since Qt's tray code blocks on its calls), its menu exported with the status line
-// reading exactly as the engine's message (as the status window shows it too), and its icon and
-// tooltip following the engine. Where no tray runs, the status window stands in. Runs under Xvfb
-// (xvfb-run, see tests/CMakeLists.txt).
+// reading exactly as the engine's message (as the status window shows it too), every command with
+// its title and key equivalent, an eject item per registered drive, locked during a cycle, and its
+// icon and tooltip following the engine. Where no tray runs, the status window stands in. Runs
+// under Xvfb (xvfb-run, see tests/CMakeLists.txt).
 #include "shell/ShellRig.h"
 #include "shell/StatusWindow.h"
 
@@ -85,13 +86,37 @@ QString toolTipTitle(const QString& service) {
     return title;
 }
 
-// The labels of the exported menu's top level as a panel shows them: dbusmenu marks the access key
-// with "_" and writes a literal one as "__".
-QStringList shownMenu(const QString& service) {
-    const QDBusMessage reply = call(service, QStringLiteral("/MenuBar"), QStringLiteral("com.canonical.dbusmenu"),
-                                    QStringLiteral("GetLayout"), {0, -1, QStringList()});
+// One item of the exported menu as a panel shows it: a separator is "-".
+struct Shown {
+    QString label;
+    QString shortcut = {};  // "Control+S"
+    bool enabled = true;
+    friend bool operator==(const Shown&, const Shown&) = default;
+    friend void PrintTo(const Shown& item, std::ostream* out) {
+        *out << '"' << item.label.toStdString() << "\" " << item.shortcut.toStdString() << (item.enabled ? "" : " disabled");
+    }
+};
+
+Shown shownItem(const QVariantMap& properties) {
+    if (properties.value(QStringLiteral("type")) == QStringLiteral("separator")) return {QStringLiteral("-")};
+    // dbusmenu marks the access key with "_" and writes a literal one as "__".
+    const QString label = properties.value(QStringLiteral("label")).toString();
+    QString shown;
+    for (qsizetype i = 0; i < label.size(); ++i) shown += label[i] == u'_' && i + 1 < label.size() ? label[++i] : label[i];
+    // A shortcut is a list of key chords, each a list of modifiers and a key.
+    QStringList chords;
+    for (const QStringList& chord : qdbus_cast<QList<QStringList>>(properties.value(QStringLiteral("shortcut"))))
+        chords << chord.join(u'+');
+    return {shown, chords.join(QStringLiteral(", ")), properties.value(QStringLiteral("enabled"), true).toBool()};
+}
+
+// The exported menu's top level, after telling the item that a panel is about to show it.
+QList<Shown> shownMenu(const QString& service) {
+    const QString path = QStringLiteral("/MenuBar"), interface = QStringLiteral("com.canonical.dbusmenu");
+    call(service, path, interface, QStringLiteral("AboutToShow"), {0});
+    const QDBusMessage reply = call(service, path, interface, QStringLiteral("GetLayout"), {0, -1, QStringList()});
     const QDBusArgument root = reply.arguments().value(1).value<QDBusArgument>();
-    QStringList labels;
+    QList<Shown> items;
     int id = 0;
     QVariantMap properties;
     root.beginStructure();
@@ -104,14 +129,11 @@ QStringList shownMenu(const QString& service) {
         item.beginStructure();
         item >> id >> properties;
         item.endStructure();
-        const QString label = properties.value(QStringLiteral("label")).toString();
-        QString shown;
-        for (qsizetype i = 0; i < label.size(); ++i) shown += label[i] == u'_' && i + 1 < label.size() ? label[++i] : label[i];
-        labels << (properties.value(QStringLiteral("type")) == QStringLiteral("separator") ? QStringLiteral("-") : shown);
+        items << shownItem(properties);
     }
     root.endArray();
     root.endStructure();
-    return labels;
+    return items;
 }
 
 class Tray : public ShellRig {};
@@ -119,8 +141,11 @@ class Tray : public ShellRig {};
 TEST_F(Tray, TheWindowStandsInUntilATrayRunsThenThePanelShowsTheStateExactly) {
     ASSERT_FALSE(QDBusConnection::sessionBus().interface()->isServiceRegistered(FakeTray::kWatcher))
         << "a tray already runs on this bus: run through scripts/test-session";
-    alerts.thenPress(QStringLiteral("Cancel"));  // signed out: the sign-in dialog opens at launch
+    rig.serve({{"a.mp3", "a"}});
+    const QString stick = rig.addDrive(QStringLiteral("DJ_STICK & CO"));
+    rig.addDrive(QStringLiteral("NOT OURS"), std::nullopt);
     delegate().applicationDidFinishLaunching();
+    ASSERT_TRUE(waitForStatus(QStringLiteral("1 tracks copied to USB")));
     EXPECT_TRUE(delegate().statusItem()->window().isVisible());
 
     FakeTray tray;
@@ -130,13 +155,15 @@ TEST_F(Tray, TheWindowStandsInUntilATrayRunsThenThePanelShowsTheStateExactly) {
     EXPECT_FALSE(delegate().statusItem()->window().isVisible());
 
     QByteArray icon = iconBytes(service);
+    const Shown eject{QStringLiteral("Eject DJ_STICK & CO")};
     for (const State& state : {State::working(QStringLiteral("Caching 1 of 3\u2026")),
                                State::failed(QStringLiteral("Could not copy my_track & A && B.mp3 to DJSTICK")),
                                State::success(QStringLiteral("USB is up to date"))}) {
         delegate().engine().onStateChange(state);
-        const QStringList menu = shownMenu(service);
-        ASSERT_FALSE(menu.isEmpty());
-        EXPECT_EQ(menu.first(), state.message);
+        const QList<Shown> menu = shownMenu(service);
+        ASSERT_EQ(menu.size(), 10);
+        EXPECT_EQ(menu.first(), (Shown{state.message, {}, false}));
+        EXPECT_EQ(menu[6], (Shown{eject.label, {}, state.kind != Kind::working})) << "locked exactly during a cycle";
         EXPECT_EQ(delegate().statusItem()->window().findChild<QLabel*>("statusLine")->text(), state.message);
         EXPECT_EQ(toolTipTitle(service), delegate().statusItem()->description());
         const QByteArray now = iconBytes(service);
@@ -144,10 +171,14 @@ TEST_F(Tray, TheWindowStandsInUntilATrayRunsThenThePanelShowsTheStateExactly) {
         EXPECT_NE(now, icon) << "the icon did not change for " << state.message.toStdString();
         icon = now;
     }
-    QStringList commands;
-    for (const QAction* action : delegate().statusItem()->menu()->actions().mid(1))
-        commands << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    // The status menu's commands with their key equivalents, unchanged by the eject item after them.
+    const QList<Shown> commands{{"-"}, {"Sync Now", "Control+S"}, {"Register a USB\u2026", "Control+U"},
+                                {"Open Local Library", "Control+L"}, {"Open Web Dashboard", "Control+D"}, eject,
+                                {"-"}, {"Reconnect\u2026"}, {"Quit Spinforge", "Control+Q"}};
     EXPECT_EQ(shownMenu(service).mid(1), commands);
+    // A drive pulled out leaves the menu by the time a panel opens it.
+    rig.takeDriveAway(stick);
+    EXPECT_EQ(shownMenu(service).mid(1), commands.mid(0, 5) + commands.mid(6));
 }
 
 }  // namespace

@@ -1,17 +1,21 @@
 #pragma once
 // A desktop notification server for tests: it owns org.freedesktop.Notifications on the test
-// session's bus, announces `capabilities` and records every Notify call. Calls come through the bus
-// daemon, so one is recorded only once the event loop turns. Like a real server it refuses a
-// Notify whose arguments have the wrong types (an int replaces_id, say), recording the signature
-// in `refused` instead. Main thread; one at a time per bus.
+// session's bus, announces `capabilities` (after `capabilitiesDelay`, as a slow server would),
+// records every Notify call and can press a notification's button. It has a bus connection of
+// its own, so calls come through the bus daemon and one is recorded only once the event loop
+// turns. Like a real server it refuses a Notify whose arguments have the wrong types (an int
+// replaces_id, say), recording the signature in `refused` instead. Main thread; one at a time.
 
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
 #include <QStringList>
+#include <QTimer>
 #include <QVariantMap>
 #include <QtCore/qtestsupport_core.h>
+
+#include <chrono>
 
 namespace testing_support {
 
@@ -23,6 +27,7 @@ public:
         QString appName;
         uint replacesId = 0;
         QString icon, title, body;
+        QStringList actions;  // key, label, key, label…
         QVariantMap hints;
         int timeout = 0;
     };
@@ -33,6 +38,7 @@ public:
     ~FakeNotificationServer() override {
         bus_.unregisterService(kService);
         bus_.unregisterObject(kPath);
+        QDBusConnection::disconnectFromBus(bus_.name());
     }
 
     // False when the object path or the service name was taken.
@@ -42,15 +48,26 @@ public:
         (void)QTest::qWaitFor([&] { return calls.size() >= count || !refused.isEmpty(); }, 5000);
         return calls.size() >= count;
     }
+    // As when the user presses the button `key` of the notification with `id` (the i-th call has id i).
+    void press(uint id, const QString& key) {
+        QDBusMessage signal = QDBusMessage::createSignal(kPath, kService, QStringLiteral("ActionInvoked"));
+        signal << id << key;
+        bus_.send(signal);
+    }
 
     QStringList capabilities{QStringLiteral("body")};
+    std::chrono::milliseconds capabilitiesDelay{0};
     QList<Call> calls;
     QStringList refused;  // signatures of Notify calls with the wrong argument types
 
     QString introspect(const QString&) const override { return {}; }
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
-        if (message.member() == QStringLiteral("GetCapabilities"))
-            return connection.send(message.createReply(QVariant::fromValue(capabilities)));
+        if (message.member() == QStringLiteral("GetCapabilities")) {
+            QTimer::singleShot(capabilitiesDelay, [connection, reply = message.createReply(QVariant::fromValue(capabilities))] {
+                QDBusConnection(connection).send(reply);
+            });
+            return true;
+        }
         if (message.member() != QStringLiteral("Notify")) return false;
         if (message.signature() != QStringLiteral("susssasa{sv}i")) {
             refused.append(message.signature());
@@ -58,14 +75,14 @@ public:
         }
         const QVariantList args = message.arguments();
         calls.append({args[0].toString(), args[1].toUInt(), args[2].toString(), args[3].toString(), args[4].toString(),
-                      qdbus_cast<QVariantMap>(args[6]), args[7].toInt()});
+                      args[5].toStringList(), qdbus_cast<QVariantMap>(args[6]), args[7].toInt()});
         return connection.send(message.createReply(QVariant::fromValue(uint(calls.size()))));
     }
 
 private:
     static inline const QString kService = QStringLiteral("org.freedesktop.Notifications");
     static inline const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
-    QDBusConnection bus_ = QDBusConnection::sessionBus();
+    QDBusConnection bus_ = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-notification-server"));
     bool registered_ = false;
 };
 

@@ -1,6 +1,6 @@
 #pragma once
 // Stand-ins for the desktop: a keyring in memory that can be told to refuse, and a notifier that
-// remembers what it would have shown.
+// remembers what it would have shown and lets a test press its buttons.
 
 #include "platform/Keyring.h"
 #include "platform/Notifier.h"
@@ -37,13 +37,19 @@ public:
         QString title;
         QString body;
         bool routine;
+        QString action = {};  // the label of its button, if it has one
         friend bool operator==(const Posted&, const Posted&) = default;
     };
 
     void requestPermission() override {}
     void post(const QString& title, const QString& body, bool routine) override { posted.append({title, body, routine}); }
+    void postWithAction(const QString& title, const QString& body, bool routine, spinforge::NotificationAction action) override {
+        posted.append({title, body, routine, action.label});
+        actions.append(action.invoked);
+    }
 
     QList<Posted> posted;
+    QList<std::function<void()>> actions;  // what each button does, in the order posted
 };
 
 }  // namespace testing_support
