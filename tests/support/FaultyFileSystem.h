@@ -15,6 +15,16 @@ namespace testing_support {
 
 class FaultyFileSystem final : public spinforge::FileSystem {
 public:
+    using FileAction = spinforge::FileAction;
+    using FileInfo = spinforge::FileInfo;
+    using FileStatus = spinforge::FileStatus;
+    using Folder = spinforge::Folder;
+    using InputFile = spinforge::InputFile;
+    using Reach = spinforge::Reach;
+    using StagedFile = spinforge::StagedFile;
+    template <class T>
+    using FileResult = spinforge::FileResult<T>;
+
     enum class Op {
         openFolder, inspect, list, openForReading, read, readSmallFile, checkWritable,
         makeFolders, stage, write, copy, flush, commit, remove
@@ -42,28 +52,51 @@ public:
     void clearFaults() { rules_.clear(); }
     std::function<void(Op, const QString&)> beforeEach;
 
-    using Folder = spinforge::Folder;
-    using FileStatus = spinforge::FileStatus;
-    template <class T>
-    using FileResult = spinforge::FileResult<T>;
-
-    FileResult<Folder> openFolder(const QString& path, spinforge::Reach reach) override;
-    FileResult<spinforge::FileInfo> inspect(const QString& path) override;
-    FileResult<Folder> openFolder(const Folder& folder, const QString& relative) override;
-    FileStatus makeFolders(const Folder& folder, const QString& relative) override;
-    FileResult<spinforge::FileInfo> inspect(const Folder& folder, const QString& relative) override;
-    FileResult<QStringList> list(const Folder& folder, const QString& relative) override;
-    FileResult<spinforge::InputFile> openForReading(const Folder& folder, const QString& relative) override;
-    FileResult<QByteArray> readSmallFile(const Folder& folder, const QString& relative, qint64 maxBytes) override;
-    FileStatus checkWritable(const Folder& folder) override;
-    FileResult<spinforge::StagedFile> stage(const Folder& folder, const QString& relative) override;
-    FileStatus remove(const Folder& folder, const QString& relative) override;
-    FileResult<qint64> read(spinforge::InputFile& file, char* buffer, qint64 capacity) override;
-    FileStatus write(spinforge::StagedFile& file, const char* data, qint64 size) override;
-    FileStatus copy(spinforge::InputFile& source, spinforge::StagedFile& target) override;
-    FileStatus flush(spinforge::StagedFile& file, bool dropCache) override;
-    FileResult<spinforge::InputFile> readBack(spinforge::StagedFile& file) override;
-    FileStatus commit(spinforge::StagedFile& file) override;
+    FileResult<Folder> openFolder(const QString& path, Reach reach) override;
+    FileResult<FileInfo> inspect(const QString& path) override {
+        return guard(Op::inspect, FileAction::inspect, path, [&] { return real_.inspect(path); });
+    }
+    FileResult<Folder> openFolder(const Folder& folder, const QString& relative) override {
+        return guard(Op::openFolder, FileAction::open, folder.pathOf(relative), [&] { return real_.openFolder(folder, relative); });
+    }
+    FileStatus makeFolders(const Folder& folder, const QString& relative) override {
+        if (const int error = refusal(Op::makeFolders, folder.pathOf(relative))) return {FileAction::createFolder, folder.pathOf(relative), error};
+        return real_.makeFolders(folder, relative);
+    }
+    FileResult<FileInfo> inspect(const Folder& folder, const QString& relative) override;
+    FileResult<QStringList> list(const Folder& folder, const QString& relative) override {
+        return guard(Op::list, FileAction::list, folder.pathOf(relative), [&] { return real_.list(folder, relative); });
+    }
+    FileResult<InputFile> openForReading(const Folder& folder, const QString& relative) override {
+        return guard(Op::openForReading, FileAction::open, folder.pathOf(relative),
+                     [&] { return real_.openForReading(folder, relative); });
+    }
+    FileResult<QByteArray> readSmallFile(const Folder& folder, const QString& relative, qint64 maxBytes) override {
+        return guard(Op::readSmallFile, FileAction::open, folder.pathOf(relative),
+                     [&] { return real_.readSmallFile(folder, relative, maxBytes); });
+    }
+    FileStatus checkWritable(const Folder& folder) override {
+        return guard(Op::checkWritable, FileAction::write, folder.path(), [&] { return real_.checkWritable(folder); });
+    }
+    FileResult<StagedFile> stage(const Folder& folder, const QString& relative) override {
+        if (const int error = refusal(Op::stage, folder.pathOf(relative))) return FileStatus(FileAction::write, folder.pathOf(relative), error);
+        return real_.stage(folder, relative);
+    }
+    FileStatus remove(const Folder& folder, const QString& relative) override {
+        return guard(Op::remove, FileAction::remove, folder.pathOf(relative), [&] { return real_.remove(folder, relative); });
+    }
+    FileResult<qint64> read(InputFile& file, char* buffer, qint64 capacity) override {
+        return guard(Op::read, FileAction::read, file.path(), [&] { return real_.read(file, buffer, capacity); });
+    }
+    FileStatus write(StagedFile& file, const char* data, qint64 size) override {
+        return guard(Op::write, FileAction::write, file.path(), [&] { return real_.write(file, data, size); });
+    }
+    FileStatus copy(InputFile& source, StagedFile& target) override;
+    FileStatus flush(StagedFile& file, bool dropCache) override {
+        return guard(Op::flush, FileAction::flush, file.path(), [&] { return real_.flush(file, dropCache); });
+    }
+    FileResult<InputFile> readBack(StagedFile& file) override { return real_.readBack(file); }
+    FileStatus commit(StagedFile& file) override;
 
 private:
     struct Rule {
@@ -74,12 +107,17 @@ private:
         bool afterDoing;
     };
 
-    // The injected failure of `op` on `path`, or 0; runs the hook first.
+    // The injected failure of `op` on `path`, else what `real` does; the hook runs first.
+    template <class Real>
+    auto guard(Op op, FileAction action, const QString& path, Real real) -> decltype(real()) {
+        if (const int error = fails(op, path)) return FileStatus(action, path, error);
+        return real();
+    }
     int fails(Op op, const QString& path);
     int take(Op op, const QString& path, bool afterDoing);
     // An injected failure, else what a FAT drive would say about the name.
     int refusal(Op op, const QString& path);
-    bool isOnFat(const QString& path) const;
+    bool isOnFat(const QString& path) const { return !fatRoot_.isEmpty() && path.startsWith(fatRoot_ + u'/'); }
 
     spinforge::PosixFileSystem real_;
     QList<Rule> rules_;
