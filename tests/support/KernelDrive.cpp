@@ -109,7 +109,7 @@ KernelDrive::KernelDrive(Disk disk, QString mountPoint, QString image, const QSt
     if (disk_ == Disk::fakeStick) {
         fakeStick_ = std::make_unique<QProcess>();
         fakeStick_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        fakeStick_->start(QStringLiteral(SPINFORGE_FAKE_STICK_PATH), {path_, QString::number(qint64(1) << 30)});
+        fakeStick_->start(QStringLiteral(SPINFORGE_FAKE_STICK_PATH), {path_});
         if (!fakeStick_->waitForReadyRead(10000) || !fakeStick_->readLine().startsWith("mounted"))
             throw std::runtime_error("spinforge-fake-stick did not mount " + path_.toStdString());
         return;
