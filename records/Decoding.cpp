@@ -36,7 +36,7 @@ public:
     QString pathText(const char* key, std::optional<QString> (*problem)(const QString&)) const {
         QString value = text(key);
         if (auto why = problem(value))
-            fail(key, QStringLiteral("\"%1\" %2").arg(value, *why).toStdString());
+            fail(key, QStringLiteral("%1 %2").arg(PathSafety::quoted(value), *why).toStdString());
         return value;
     }
 

@@ -18,7 +18,8 @@ public:
 };
 
 // Both throw DecodingError. A manifest whose profile folder, display name or any track's
-// relative path could escape its folder on disk fails too.
+// relative path could escape its folder on disk, or holds a control character (which would end a
+// playlist line), fails too; the text shows the name escaped, never cut short.
 Manifest decodeManifest(const QByteArray& body);
 LoginResponse decodeLoginResponse(const QByteArray& body);
 

@@ -214,6 +214,16 @@ const std::vector<Row> kServiceRows{
     {21, "StatusReportRefused", "The status report answered with 500",
      [](FaultMatrix& m) { m.serviceFault(R"({"endpoint": "status", "status": 500})"); }, {}, Kind::success,
      "3 tracks copied to USB", kAllNew, kLibraryNew, 1},
+    {22, "TrackPathWithLineBreaks", "A track path holding line breaks, which would add playlist entries of the service's own",
+     [](FaultMatrix& m) {
+         nlohmann::json manifest = manifestOf(m);
+         manifest["tracks"][2]["relative_path"] = "Techno/c.mp3\n#EXTINF:-1,Not a track\nhttp://tracker.example/x.mp3";
+         serveManifest(m, manifest.dump());
+     },
+     {}, Kind::failed,
+     "The server's manifest is invalid: tracks[2].relative_path \"Techno/c.mp3\\n#EXTINF:-1,Not a track\\n"
+     "http://tracker.example/x.mp3\" contains a control character",
+     kUnchangedDrive, kUnchangedLibrary, 1},
 };
 
 const std::vector<Row> kDriveRows{

@@ -150,14 +150,40 @@ TEST(Decoding, PathsThatCouldLeaveTheirFolderAreRefused) {
         document["profile"]["folder"] = path;
         EXPECT_NE(manifestFailure(document), "") << path;
     }
-    for (const char* pointer : {"/tracks/0/relative_path", "/profile/folder", "/profile/display_name"}) {
-        json withNul = validManifest();
-        withNul[json::json_pointer(pointer)] = std::string("A\0B", 3);
-        EXPECT_NE(manifestFailure(withNul), "") << pointer;
-    }
     json ordinary = validManifest();
     ordinary["tracks"][0]["relative_path"] = "..hidden/.. two dots../a b.mp3";
     EXPECT_EQ(manifestFailure(ordinary), "");
+}
+
+// Names also become playlist lines: a control character in one is refused, and the text shows the
+// name escaped in full, never cut short where it is read as a C string.
+TEST(Decoding, NamesHoldingAControlCharacterAreRefusedAndShownEscaped) {
+    struct Case {
+        std::string character, shown;
+        const char* problem;
+    };
+    const std::vector<Case> cases = {
+        {std::string(1, '\0'), "\\u0000", "contains a NUL character"},
+        {"\n", "\\n", "contains a control character"},
+        {"\r", "\\r", "contains a control character"},
+        {"\t", "\\t", "contains a control character"},
+        {"\x1b", "\\u001b", "contains a control character"},
+        {"\x7f", "\\u007f", "contains a control character"},
+    };
+    const std::pair<const char*, const char*> places[] = {
+        {"/tracks/1/relative_path", "tracks[1].relative_path"},
+        {"/profile/folder", "profile.folder"},
+        {"/profile/display_name", "profile.display_name"},
+    };
+    for (const Case& c : cases) {
+        for (const auto& [pointer, place] : places) {
+            SCOPED_TRACE(std::string(place) + " " + c.shown);
+            json document = validManifest();
+            document[json::json_pointer(pointer)] = "A" + c.character + "B\"\\.mp3";
+            EXPECT_EQ(manifestFailure(document),
+                      kManifestInvalid + place + " \"A" + c.shown + "B\\\"\\\\.mp3\" " + c.problem);
+        }
+    }
 }
 
 TEST(Decoding, AMarkerIsReadOnlyWithAllItsFieldsOfTheirTypes) {
