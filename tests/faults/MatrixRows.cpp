@@ -105,6 +105,31 @@ void unlinkOutside(FaultMatrix& m, const QString& folder) {
     QDir(outside).removeRecursively();
 }
 
+// A second server that a redirect leads to, which records what it receives.
+std::string otherServer(FaultMatrix& m, const std::string& path) {
+    m.otherService = std::make_unique<DevServer>();
+    return m.otherService->baseUrl() + path;
+}
+
+// The redirect was followed, and the device token stayed with its own server.
+void expectTokenStayedHome(FaultMatrix& m) {
+    const nlohmann::json seen = m.otherService->counters();
+    EXPECT_GE(seen["requests_seen"], 1) << "the redirect was not followed";
+    EXPECT_EQ(seen["authorization_seen"], 0) << "the device token went to another server";
+    m.otherService.reset();
+}
+
+// The service answering `endpoint` (b.mp3's download) with `status` and a Location on another server.
+Row redirectedAway(int order, const char* name, const char* fault, const std::string& endpoint, int status,
+                   const std::string& path, Kind outcome, const char* message, const char* drive, const char* library) {
+    const auto inject = [=](FaultMatrix& m) {
+        nlohmann::json redirect{{"endpoint", endpoint}, {"status", status}, {"location", otherServer(m, path)}};
+        if (endpoint == "download") redirect["track"] = "House/b.mp3";
+        m.serviceFault(redirect.dump());
+    };
+    return {order, name, fault, inject, expectTokenStayedHome, outcome, message, drive, library, 1};
+}
+
 const std::vector<Row> kServiceRows{
     {1, "ConnectionRefused", "Connection refused (nothing listens at the address)",
      [](FaultMatrix& m) {
@@ -224,6 +249,22 @@ const std::vector<Row> kServiceRows{
      "The server's manifest is invalid: tracks[2].relative_path \"Techno/c.mp3\\n#EXTINF:-1,Not a track\\n"
      "http://tracker.example/x.mp3\" contains a control character",
      kUnchangedDrive, kUnchangedLibrary, 1},
+    redirectedAway(23, "ManifestRedirectedToAnotherServer",
+                   "The manifest redirected (302) to another server, which records what it receives: it gets no token",
+                   "manifest", 302, "/api/client/manifest", Kind::failed, "Invalid device token.", kUnchangedDrive,
+                   kUnchangedLibrary),
+    redirectedAway(24, "DownloadRedirectedToAnotherServer",
+                   "b.mp3's download redirected (307) to another server, which records what it receives: it gets no token",
+                   "download", 307, "/api/client/tracks/2/file", Kind::failed, "Sign in to this Mac first.",
+                   kUnchangedDrive, kUnchangedLibrary),
+    redirectedAway(25, "StatusReportRedirectedToAnotherServer",
+                   "The status report redirected (303) to another server, which records what it receives: it gets no token",
+                   "status", 303, "/api/client/status", Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew),
+    {26, "ManifestRedirectedWithinTheServer", "The manifest redirected (307) to a path on the same server: the token goes along",
+     [](FaultMatrix& m) {
+         m.serviceFault(R"({"endpoint": "manifest", "status": 307, "location": "/api/client/manifest", "times": 1})");
+     },
+     {}, Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew, 1},
 };
 
 const std::vector<Row> kDriveRows{
