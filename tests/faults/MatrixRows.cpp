@@ -265,6 +265,20 @@ const std::vector<Row> kServiceRows{
          m.serviceFault(R"({"endpoint": "manifest", "status": 307, "location": "/api/client/manifest", "times": 1})");
      },
      {}, Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew, 1},
+    {27, "DownloadRunsOnPastItsSize",
+     "b.mp3's body runs on without end past its 160 KiB, chunked without a length, into a library disk with room for "
+     "b.mp3 and not a byte more",
+     [](FaultMatrix& m) {
+         // The disk is full once b.mp3's staging file holds all of its 160 KiB: a write to it then fails.
+         m.rig().files.beforeEach = [&m](Op op, const QString& path) {
+             if (op == Op::write && path.endsWith(QLatin1String("Library/House/b.mp3")) &&
+                 QFileInfo(path + ".spinforge-partial").size() >= kTrackB.size())
+                 m.rig().files.failOn(Op::write, path, ENOSPC, 1);
+         };
+         m.serviceFault(R"({"endpoint": "download", "trailing_bytes": 4611686018427387904, "track": "House/b.mp3"})");
+     },
+     [](FaultMatrix& m) { m.rig().files.beforeEach = nullptr; }, Kind::failed, "Integrity check failed for b.mp3.",
+     kUnchangedDrive, kUnchangedLibrary, 1},
 };
 
 const std::vector<Row> kDriveRows{
