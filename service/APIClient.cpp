@@ -3,6 +3,7 @@
 #include "credentials/Keychain.h"
 #include "platform/HostName.h"
 #include "records/Decoding.h"
+#include "records/PathSafety.h"
 #include "records/SpinforgeError.h"
 #include "service/ReplyErrors.h"
 #include "service/TransportError.h"
@@ -157,7 +158,10 @@ QUrl APIClient::requestURL(const std::optional<QString>& serverURL, const QStrin
 
 QNetworkRequest APIClient::authenticatedRequest(const QString& path) const {
     const std::optional<QString> token = Keychain::load(keyring_);
-    if (!token) throw SpinforgeError::signedOut();
+    // A token is a header value: one holding a control character would end the header line and
+    // add lines of its own to every request. Stored so (by hand, or before sign-in refused such
+    // tokens), it is as good as none.
+    if (!token || PathSafety::holdsControlCharacter(*token)) throw SpinforgeError::signedOut();
     QNetworkRequest request(url(path));
     request.setRawHeader("Authorization", "Bearer " + token->toUtf8());
     request.setTransferTimeout(int(timeouts_.request.count()));
@@ -201,7 +205,10 @@ QCoro::Task<LoginResponse> APIClient::login(QString server, QString email, QStri
                                       {"password", password.toStdString()},
                                       {"device_name", HostName::localizedName().toStdString()}});
     const QByteArray reply = co_await fetch(request, "POST", body, QStringLiteral("sign-in reply"));
-    co_return decodeLoginResponse(reply);
+    LoginResponse response = decodeLoginResponse(reply);
+    // Every later request carries the token in a header line (see authenticatedRequest).
+    if (PathSafety::holdsControlCharacter(response.token)) throw SpinforgeError::invalidResponse();
+    co_return response;
 }
 
 QCoro::Task<Manifest> APIClient::manifest() {

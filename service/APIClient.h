@@ -3,7 +3,8 @@
 // reports. Every request is resolved against the "serverURL" setting and, after sign-in,
 // carries the device token from the keyring; both are read afresh for each request. Redirects
 // are followed by hand: the token and a posted body never go on to another origin (scheme, host,
-// port), and a redirect from https to http is refused.
+// port), a redirect from https to http is refused, and the token never reaches a header unless
+// it is one header value, free of control characters.
 //
 // Owned by the sync engine for the life of the process. Main thread only: operations are
 // coroutines resumed on the Qt event loop, and several may be in flight at once. Failures are

@@ -1,8 +1,10 @@
 // The rows of the fault matrix: the service, the drive, the computer's own disk, and drive
 // registration, each misbehaving in one way at a time.
 
+#include "credentials/Keychain.h"
 #include "engine/USBMarker.h"
 #include "faults/FaultMatrix.h"
+#include "support/Await.h"
 
 #include <QProcess>
 #include <QTcpServer>
@@ -129,6 +131,8 @@ Row redirectedAway(int order, const char* name, const char* fault, const std::st
     };
     return {order, name, fault, inject, expectTokenStayedHome, outcome, message, drive, library, 1};
 }
+
+constexpr const char* kTokenWithAHeaderLine = "t0k\r\nX-Injected: 1";
 
 const std::vector<Row> kServiceRows{
     {1, "ConnectionRefused", "Connection refused (nothing listens at the address)",
@@ -279,6 +283,25 @@ const std::vector<Row> kServiceRows{
      },
      [](FaultMatrix& m) { m.rig().files.beforeEach = nullptr; }, Kind::failed, "Integrity check failed for b.mp3.",
      kUnchangedDrive, kUnchangedLibrary, 1},
+    {29, "TokenWithAHeaderLine",
+     "A sign-in reply whose token holds CR LF and a header line (refused: \"The server returned an invalid "
+     "response.\"), and such a token found stored",
+     [](FaultMatrix& m) {
+         EngineRig& r = m.rig();
+         const nlohmann::json reply{{"token", kTokenWithAHeaderLine}, {"device_id", 9}, {"display_name", "DJ Demo"}};
+         m.serviceFault(nlohmann::json{{"endpoint", "login"}, {"status", 200}, {"body", reply.dump()},
+                                       {"content_type", "application/json"}}.dump());
+         const QString server = QString::fromStdString(r.service().baseUrl());
+         EXPECT_EQ(failureOf([&] { await(r.engine().login(server, "dj@example.com", "secret")); }),
+                   "The server returned an invalid response.");
+         EXPECT_EQ(spinforge::Keychain::load(r.keyring), QString::fromLatin1(kToken)) << "the refused token was stored";
+         spinforge::Keychain::save(r.keyring, QString::fromLatin1(kTokenWithAHeaderLine));
+     },
+     [](FaultMatrix& m) {
+         EXPECT_EQ(m.rig().service().counters()["manifest"], 0) << "a request went out with the token's header line";
+         spinforge::Keychain::save(m.rig().keyring, QString::fromLatin1(kToken));
+     },
+     Kind::failed, "Sign in to this Mac first.", kUnchangedDrive, kUnchangedLibrary, 1},
 };
 
 const std::vector<Row> kDriveRows{
