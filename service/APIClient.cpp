@@ -22,6 +22,11 @@ namespace spinforge {
 namespace {
 
 constexpr qint64 kReadBlockSize = 1024 * 1024;
+// A reply read whole (the manifest, the sign-in reply) is held in memory to be decoded: a body
+// past this is no reply of the service's, and is refused before it is parsed.
+constexpr qint64 kLargestReply = qint64(256) << 20;
+// Of a refusal only its "error" text is read; past this a body holds no text worth showing.
+constexpr qint64 kLargestErrorText = 64 << 10;
 // Redirects followed for one request: a loop ends as a failure, not as a hang.
 constexpr int kMostRedirects = 10;
 
@@ -94,6 +99,7 @@ std::optional<Exchange> redirectOf(const QNetworkReply& reply, const Exchange& s
     if (leaves && next.verb == "POST") throw refused(QStringLiteral(": what was posted is not sent to another server"));
     if (isHttps(from) && !isHttps(to)) throw refused(QStringLiteral(", which is not encrypted"));
     next.request.setTransferTimeout(sent.request.transferTimeout());
+    next.request.setDecompressedSafetyCheckThreshold(sent.request.decompressedSafetyCheckThreshold());
     if (next.verb == "POST")
         next.request.setHeader(QNetworkRequest::ContentTypeHeader, sent.request.header(QNetworkRequest::ContentTypeHeader));
     // The token stays with its origin. Once dropped, it stays dropped: the chain is then led by a
@@ -182,14 +188,37 @@ void APIClient::validate(std::optional<int> statusCode, const QByteArray& body) 
 }
 
 QCoro::Task<QByteArray> APIClient::fetch(QNetworkRequest request, QByteArray verb, QByteArray body, QString what) {
+    // The final reply's body, kept as it arrives and within bounds; a redirect's is dropped with it.
+    QByteArray kept;
+    bool tooLarge = false;
+    const auto keep = [&](QNetworkReply& reply) {
+        const bool success = isSuccess(ReplyErrors::statusCode(reply));
+        const qint64 room = (success ? kLargestReply : kLargestErrorText) - kept.size();
+        if (success && reply.bytesAvailable() > room) {
+            tooLarge = true;
+            kept.clear();
+            reply.abort();
+            return;
+        }
+        kept += reply.read(std::min(reply.bytesAvailable(), room));
+        reply.skip(reply.bytesAvailable());
+    };
+    // Its size is bounded here as it is decompressed, with the invalid-response text; Qt's own
+    // check would end a well-compressed body past 10 MiB as broken.
+    request.setDecompressedSafetyCheckThreshold(-1);
     // Named, not temporaries of the co_await's expression: g++ 12 frees those twice.
     const Exchange sent{request, verb, body};
-    const Watch unwatched;
-    const ReplyPtr reply = co_await exchange(&network_, sent, what, unwatched);
+    const Watch watch = [&](QNetworkReply& hop) {
+        kept.clear();
+        QObject::connect(&hop, &QNetworkReply::readyRead, &hop, [&keep, &hop] { keep(hop); });
+    };
+    const ReplyPtr reply = co_await exchange(&network_, sent, what, watch);
+    if (tooLarge) throw SpinforgeError::invalidResponse();
     ReplyErrors::throwIfTransportFailure(*reply, what);
-    const QByteArray replyBody = reply->readAll();
-    validate(ReplyErrors::statusCode(*reply), replyBody);
-    co_return replyBody;
+    keep(*reply);
+    if (tooLarge) throw SpinforgeError::invalidResponse();
+    validate(ReplyErrors::statusCode(*reply), kept);
+    co_return kept;
 }
 
 QCoro::Task<LoginResponse> APIClient::login(QString server, QString email, QString password) {

@@ -75,8 +75,9 @@ public:
     static void validate(std::optional<int> statusCode, const QByteArray& body);
 
 private:
-    // Sends a request whose whole reply body is wanted. Throws TransportError naming `what`, and
-    // what validate throws.
+    // Sends a request whose whole reply body is wanted, held in memory within bounds: past
+    // 256 MiB a body fails with invalidResponse before it is parsed. Throws TransportError naming
+    // `what`, and what validate throws.
     QCoro::Task<QByteArray> fetch(QNetworkRequest request, QByteArray verb, QByteArray body, QString what);
 
     // Set once at construction.

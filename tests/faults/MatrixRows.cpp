@@ -283,6 +283,9 @@ const std::vector<Row> kServiceRows{
      },
      [](FaultMatrix& m) { m.rig().files.beforeEach = nullptr; }, Kind::failed, "Integrity check failed for b.mp3.",
      kUnchangedDrive, kUnchangedLibrary, 1},
+    {28, "ManifestPast256MiB", "A manifest followed by 256 MiB of spaces, chunked without a length (still JSON)",
+     [](FaultMatrix& m) { m.serviceFault(R"({"endpoint": "manifest", "trailing_bytes": 268435456})"); }, {},
+     Kind::failed, "The server returned an invalid response.", kUnchangedDrive, kUnchangedLibrary, 1},
     {29, "TokenWithAHeaderLine",
      "A sign-in reply whose token holds CR LF and a header line (refused: \"The server returned an invalid "
      "response.\"), and such a token found stored",

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -184,6 +186,38 @@ TEST(Decoding, NamesHoldingAControlCharacterAreRefusedAndShownEscaped) {
                       kManifestInvalid + place + " \"A" + c.shown + "B\\\"\\\\.mp3\" " + c.problem);
         }
     }
+}
+
+// Resident memory of this process in KiB, as the kernel counts it: "VmRSS" now, or "VmHWM" its peak.
+long residentKiB(const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with(field + ":")) return std::stol(line.substr(field.size() + 1));
+    return -1;
+}
+
+// Members the decoder does not read are skipped as they are parsed, at every level: a manifest
+// made mostly of them costs memory only for what is kept. Kept whole, their small objects would
+// cost many times their text.
+TEST(Decoding, UnknownMembersAreNotKept) {
+    std::string filler = "[";
+    for (int i = 0; filler.size() < 6'000'000; ++i) filler += R"({"k":[1,2],"v":"abc"},)";
+    filler.back() = ']';
+    std::string text = validManifest().dump();
+    for (const char* place : {"{", R"("profile":{)", R"("filename":"track2.mp3",)"}) {
+        const std::size_t at = text.find(place) + std::strlen(place);
+        text.insert(at, R"("waveform":)" + filler + (text[at] == '}' ? "" : ","));
+    }
+    const QByteArray body = QByteArray::fromStdString(text);
+    text = {};
+    filler = {};
+    std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from what is resident now
+    const long before = residentKiB("VmRSS");
+    const Manifest manifest = decodeManifest(body);
+    const long added = residentKiB("VmHWM") - before;
+    EXPECT_EQ(manifest, decodeManifest(QByteArray::fromStdString(validManifest().dump())));
+    ASSERT_GT(before, 0) << "no /proc/self/status";
+    EXPECT_LT(added * 1024, body.size() / 4) << "decoding a " << body.size() << "-byte manifest added " << added << " KiB";
 }
 
 TEST(Decoding, AMarkerIsReadOnlyWithAllItsFieldsOfTheirTypes) {
