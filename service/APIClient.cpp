@@ -210,6 +210,7 @@ QCoro::Task<QByteArray> APIClient::fetch(QNetworkRequest request, QByteArray ver
     const Exchange sent{request, verb, body};
     const Watch watch = [&](QNetworkReply& hop) {
         kept.clear();
+        hop.setReadBufferSize(kReadBlockSize);  // what the network layer holds on top of `kept`
         QObject::connect(&hop, &QNetworkReply::readyRead, &hop, [&keep, &hop] { keep(hop); });
     };
     const ReplyPtr reply = co_await exchange(&network_, sent, what, watch);
