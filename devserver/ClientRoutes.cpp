@@ -54,6 +54,7 @@ bool answeredByFault(ServiceState& state, Endpoint endpoint, const std::string& 
     response.status = refusal->status;
     if (refusal->error) sendJson(response, response.status, {{"error", *refusal->error}});
     if (refusal->body) response.set_content(*refusal->body, refusal->contentType);
+    if (refusal->location) response.set_header("Location", *refusal->location);
     return true;
 }
 
@@ -81,7 +82,10 @@ void manifest(ServiceState& state, const Request& request, Response& response) {
     if (answeredByFault(state, Endpoint::Manifest, {}, response)) return;
     const Account* account = state.sessions.accountFor(authorizationOf(request));
     if (!account) return sendError(response, 401, kBadToken);
-    sendJson(response, 200, manifestFor(*account, state.library, state.startedAt, state.options.downloadBase));
+    const nlohmann::json answer = manifestFor(*account, state.library, state.startedAt, state.options.downloadBase);
+    if (const std::optional<BodyFault> runOn = state.faults.takeBodyFault(Endpoint::Manifest))
+        return serveRunningOn(dumpJson(answer), "application/json", runOn->bytes, state.stop, response);
+    sendJson(response, 200, answer);
 }
 
 void download(ServiceState& state, const Request& request, Response& response) {
@@ -98,7 +102,7 @@ void download(ServiceState& state, const Request& request, Response& response) {
         return sendError(response, 416, "The requested range is outside the track.");
     }
     setRanges(request, wanted);
-    serveTrackFile(*track, state.faults.takeBodyFault(trackPath), state.stop, response);
+    serveTrackFile(*track, state.faults.takeBodyFault(Endpoint::Download, trackPath), state.stop, response);
 }
 
 void status(ServiceState& state, const Request& request, Response& response) {
@@ -122,7 +126,8 @@ void dashboard(ServiceState& state, Response& response) {
 }  // namespace
 
 void installClientRoutes(httplib::Server& server, ServiceState& state) {
-    server.set_pre_routing_handler([](const Request& request, Response&) {
+    server.set_pre_routing_handler([&state](const Request& request, Response&) {
+        if (!request.path.starts_with("/_dev/")) state.counters.countSeen(authorizationOf(request));
         if (!isDownloadPath(request.path)) setRanges(request, {});
         return httplib::Server::HandlerResponse::Unhandled;
     });

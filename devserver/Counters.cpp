@@ -14,12 +14,19 @@ void Counters::countDashboard() {
     ++dashboard_;
 }
 
+void Counters::countSeen(const std::string& authorization) {
+    std::lock_guard lock(mutex_);
+    ++seen_;
+    if (!authorization.empty()) ++authorizationSeen_;
+}
+
 void Counters::reset() {
     std::lock_guard lock(mutex_);
     requests_.fill(0);
     dashboard_ = 0;
     downloadsByTrack_.clear();
     lastAuthorization_.clear();
+    seen_ = authorizationSeen_ = 0;
 }
 
 nlohmann::json Counters::snapshot() const {
@@ -29,6 +36,8 @@ nlohmann::json Counters::snapshot() const {
     counts["dashboard"] = dashboard_;
     counts["download_by_track"] = downloadsByTrack_;
     counts["last_authorization"] = lastAuthorization_;
+    counts["requests_seen"] = seen_;
+    counts["authorization_seen"] = authorizationSeen_;
     return counts;
 }
 

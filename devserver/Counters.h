@@ -19,9 +19,13 @@ public:
     // path of a requested known track, or empty.
     void countRequest(Endpoint endpoint, const std::string& authorization, const std::string& track = {});
     void countDashboard();
+    // Counts any request but the developer endpoints', whatever its path: what a server that a
+    // redirect leads to was sent, and whether it carried an Authorization header.
+    void countSeen(const std::string& authorization);
     void reset();
 
-    // {"login":n,...,"dashboard":n,"download_by_track":{...},"last_authorization":"..."}
+    // {"login":n,...,"dashboard":n,"download_by_track":{...},"last_authorization":"...",
+    //  "requests_seen":n,"authorization_seen":n}
     nlohmann::json snapshot() const;
 
 private:
@@ -30,6 +34,8 @@ private:
     long long dashboard_ = 0;
     std::map<std::string, long long> downloadsByTrack_;
     std::string lastAuthorization_;
+    long long seen_ = 0;
+    long long authorizationSeen_ = 0;
 };
 
 }  // namespace spinforge::devserver

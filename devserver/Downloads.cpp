@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -12,6 +13,31 @@ namespace {
 
 using Kind = BodyFault::Kind;
 using Clock = std::chrono::steady_clock;
+
+// The bytes of `size` that `read` gives, then `trailing` spaces, in chunks that announce no
+// length: httplib calls the provider with the next offset until it says done; false drops the
+// connection.
+using ReadAt = std::function<bool(std::uint64_t offset, char* out, std::size_t count)>;
+void serveRunningOn(std::uint64_t size, ReadAt read, const char* contentType, std::uint64_t trailing,
+                    StopSignal& stop, httplib::Response& response) {
+    auto buffer = std::make_shared<std::vector<char>>(kDownloadChunkBytes);
+    response.set_chunked_content_provider(
+        contentType, [=, &stop](std::size_t offset, httplib::DataSink& sink) {
+            if (stop.requested()) return false;
+            if (offset >= size + trailing) {
+                sink.done();
+                return true;
+            }
+            std::size_t count = std::min<std::uint64_t>(kDownloadChunkBytes, size + trailing - offset);
+            if (offset < size) {
+                count = std::min<std::uint64_t>(count, size - offset);
+                if (!read(offset, buffer->data(), count)) return false;
+            } else {
+                std::fill_n(buffer->begin(), count, ' ');
+            }
+            return sink.write(buffer->data(), count);
+        });
+}
 
 // One response's stream. httplib calls sendFrom() again and again with the next offset until
 // the announced length is sent; returning false makes it drop the connection.
@@ -22,6 +48,12 @@ public:
 
     bool opened() const { return bool(file_); }
 
+    bool readAt(std::uint64_t offset, char* out, std::size_t count) {
+        file_.seekg(std::streamoff(offset));
+        file_.read(out, std::streamsize(count));
+        return std::size_t(file_.gcount()) == count;
+    }
+
     bool sendFrom(std::size_t offset, std::size_t length, httplib::DataSink& sink) {
         if (is(Kind::DropAfter) && offset >= fault_->bytes) return false;
         if (is(Kind::StallAfter) && offset >= fault_->bytes) {
@@ -29,7 +61,8 @@ public:
             return false;
         }
         const std::size_t count = chunkSize(offset, length);
-        if (!readAt(offset, count)) return false;
+        buffer_.resize(count);
+        if (!readAt(offset, buffer_.data(), count)) return false;
         if (is(Kind::WrongBytes)) corruptMiddleByte(offset, count);
         if (is(Kind::Throttle) && !waitForRate(count)) return false;
         sent_ += count;
@@ -47,12 +80,6 @@ private:
         return count;
     }
 
-    bool readAt(std::size_t offset, std::size_t count) {
-        buffer_.resize(count);
-        file_.seekg(std::streamoff(offset));
-        file_.read(buffer_.data(), std::streamsize(count));
-        return std::size_t(file_.gcount()) == count;
-    }
 
     void corruptMiddleByte(std::size_t offset, std::size_t count) {
         const std::uint64_t middle = size_ / 2;
@@ -78,10 +105,26 @@ private:
 
 }  // namespace
 
+void serveRunningOn(const std::string& text, const char* contentType, std::uint64_t trailing, StopSignal& stop,
+                    httplib::Response& response) {
+    auto held = std::make_shared<std::string>(text);
+    const auto read = [held](std::uint64_t offset, char* out, std::size_t count) {
+        std::copy_n(held->data() + offset, count, out);
+        return true;
+    };
+    serveRunningOn(held->size(), read, contentType, trailing, stop, response);
+}
+
 void serveTrackFile(const Track& track, const std::optional<BodyFault>& fault, StopSignal& stop,
                     httplib::Response& response) {
     auto transfer = std::make_shared<Transfer>(track, fault, stop);
     if (!transfer->opened()) return sendError(response, 500, "Cannot read the track file.");
+    if (fault && fault->kind == Kind::RunOn) {
+        const auto read = [transfer](std::uint64_t offset, char* out, std::size_t count) {
+            return transfer->readAt(offset, out, count);
+        };
+        return serveRunningOn(track.byteSize, read, "application/octet-stream", fault->bytes, stop, response);
+    }
     // httplib sends no Content-Length for a zero-length content provider.
     if (track.byteSize == 0) return response.set_content("", "application/octet-stream");
     response.set_content_provider(

@@ -17,4 +17,9 @@ constexpr std::size_t kDownloadChunkBytes = 64 * 1024;
 void serveTrackFile(const Track& track, const std::optional<BodyFault>& fault, StopSignal& stop,
                     httplib::Response& response);
 
+// Answers with `text` followed by `trailing` spaces, in chunks without a length: a reply that runs
+// on past its own end for as long as asked (or until the client leaves or the server stops).
+void serveRunningOn(const std::string& text, const char* contentType, std::uint64_t trailing, StopSignal& stop,
+                    httplib::Response& response);
+
 }  // namespace spinforge::devserver

@@ -12,12 +12,12 @@ using nlohmann::json;
 
 constexpr std::array<const char*, kEndpointCount> kEndpointNames{"login", "manifest", "download", "status"};
 
-constexpr std::array<std::string_view, 12> kKnownKeys{
-    "endpoint", "times", "track", "status", "error", "body", "content_type",
-    "wrong_bytes", "drop_after", "stall_after", "stall_seconds", "bytes_per_second"};
+constexpr std::array<std::string_view, 14> kKnownKeys{
+    "endpoint", "times", "track", "status", "error", "body", "content_type", "location",
+    "wrong_bytes", "drop_after", "stall_after", "stall_seconds", "bytes_per_second", "trailing_bytes"};
 
-constexpr std::array<std::string_view, 5> kActionKeys{"status", "wrong_bytes", "drop_after", "stall_after",
-                                                      "bytes_per_second"};
+constexpr std::array<std::string_view, 6> kActionKeys{"status", "wrong_bytes", "drop_after", "stall_after",
+                                                      "bytes_per_second", "trailing_bytes"};
 
 [[noreturn]] void fail(const std::string& message) { throw FaultError(message); }
 
@@ -59,7 +59,7 @@ std::string_view onlyActionKey(const json& object) {
         if (object.contains(key)) present.push_back(key);
     if (present.size() != 1)
         fail("a fault needs exactly one of \"status\", \"wrong_bytes\", \"drop_after\", \"stall_after\", "
-             "\"bytes_per_second\"");
+             "\"bytes_per_second\", \"trailing_bytes\"");
     return present.front();
 }
 
@@ -74,6 +74,7 @@ Refusal refusalFrom(const json& object) {
         if (!refusal.body) fail("\"content_type\" goes with \"body\"");
         refusal.contentType = *type;
     }
+    refusal.location = optionalText(object, "location");
     return refusal;
 }
 
@@ -86,7 +87,7 @@ std::chrono::milliseconds stallTimeOf(const json& object) {
 }
 
 BodyFault bodyFaultFrom(const json& object, std::string_view actionKey) {
-    for (const char* key : {"error", "body", "content_type"})
+    for (const char* key : {"error", "body", "content_type", "location"})
         if (object.contains(key)) fail(std::string("\"") + key + "\" goes with \"status\"");
     if (object.contains("stall_seconds") && actionKey != "stall_after")
         fail("\"stall_seconds\" goes with \"stall_after\"");
@@ -101,6 +102,9 @@ BodyFault bodyFaultFrom(const json& object, std::string_view actionKey) {
         fault.kind = BodyFault::Kind::StallAfter;
         fault.bytes = std::uint64_t(*optionalInteger(object, "stall_after", 0));
         fault.stallFor = stallTimeOf(object);
+    } else if (actionKey == "trailing_bytes") {
+        fault.kind = BodyFault::Kind::RunOn;
+        fault.bytes = std::uint64_t(*optionalInteger(object, "trailing_bytes", 1));
     } else {
         fault.kind = BodyFault::Kind::Throttle;
         fault.bytes = std::uint64_t(*optionalInteger(object, "bytes_per_second", 1));
@@ -135,7 +139,10 @@ Fault parseFault(const std::string& text) {
     if (actionKey == "status") {
         fault.action = refusalFrom(object);
     } else {
-        if (fault.endpoint != Endpoint::Download) fail("\"" + std::string(actionKey) + "\" is for download faults only");
+        const bool manifestToo = actionKey == "trailing_bytes" && fault.endpoint == Endpoint::Manifest;
+        if (fault.endpoint != Endpoint::Download && !manifestToo)
+            fail("\"" + std::string(actionKey) + "\" is for download faults only" +
+                 (actionKey == "trailing_bytes" ? " and the manifest" : ""));
         fault.action = bodyFaultFrom(object, actionKey);
     }
     return fault;
@@ -161,8 +168,8 @@ std::optional<Refusal> FaultTable::takeRefusal(Endpoint endpoint, const std::str
     return take<Refusal>(endpoint, track);
 }
 
-std::optional<BodyFault> FaultTable::takeBodyFault(const std::string& track) {
-    return take<BodyFault>(Endpoint::Download, track);
+std::optional<BodyFault> FaultTable::takeBodyFault(Endpoint endpoint, const std::string& track) {
+    return take<BodyFault>(endpoint, track);
 }
 
 template <class Action>

@@ -24,16 +24,19 @@ std::optional<Endpoint> endpointNamed(std::string_view name);
 // Answer `status` instead of the normal answer.
 struct Refusal {
     int status = 0;
-    std::optional<std::string> error;  // body {"error": ...}
-    std::optional<std::string> body;   // raw body with `contentType`
+    std::optional<std::string> error;     // body {"error": ...}
+    std::optional<std::string> body;      // raw body with `contentType`
     std::string contentType = "text/html";
+    std::optional<std::string> location;  // a Location header: with a 3xx status, a redirect
 };
 
-// Damage to a download that is otherwise served normally.
+// Damage to a download (or, for RunOn, a manifest) that is otherwise served normally.
 struct BodyFault {
-    enum class Kind { WrongBytes, DropAfter, StallAfter, Throttle };
+    enum class Kind { WrongBytes, DropAfter, StallAfter, Throttle, RunOn };
     Kind kind = Kind::WrongBytes;
-    std::uint64_t bytes = 0;  // DropAfter/StallAfter: bytes sent first; Throttle: bytes per second
+    // DropAfter/StallAfter: bytes sent first; Throttle: bytes per second; RunOn: bytes sent after
+    // the answer's own, without a length
+    std::uint64_t bytes = 0;
     std::chrono::milliseconds stallFor{600'000};
 };
 
@@ -65,7 +68,7 @@ public:
     // The oldest matching fault of that kind, counting one use of it. `track` is the relative
     // path of the requested track, or empty.
     std::optional<Refusal> takeRefusal(Endpoint endpoint, const std::string& track = {});
-    std::optional<BodyFault> takeBodyFault(const std::string& track);
+    std::optional<BodyFault> takeBodyFault(Endpoint endpoint, const std::string& track = {});
 
 private:
     template <class Action>

@@ -45,18 +45,24 @@ Faults (--fault, or POST /_dev/fault at run time; POST /_dev/reset clears them):
   "status": CODE                answer CODE instead of the normal answer, with
      "error": TEXT              ... body {"error": TEXT} (application/json), or
      "body": TEXT               ... that raw body, "content_type" default text/html
+     "location": URL            ... and that Location header (a redirect with 3xx)
   download faults only:
   "wrong_bytes": true           one byte changed in the middle, same length
   "drop_after": N               full Content-Length, N bytes, then close
   "stall_after": N              N bytes, then silence for "stall_seconds"
                                 (default 600) or until shutdown, then close
   "bytes_per_second": N         send the body at that steady rate
+  "trailing_bytes": N           (download or manifest) the whole answer, then N
+                                spaces more, chunked without a length; a huge N
+                                runs on until the client leaves
   "track": "RELATIVE/PATH"      limit a download fault to one track
   A refusal is answered before the device token is checked; the other actions
-  apply to authorised downloads of known tracks.
+  apply to authorised downloads of known tracks (and manifests).
 
 Developer endpoints (no token needed):
   POST /_dev/fault   GET /_dev/counters   GET /_dev/reports   POST /_dev/reset
+  The counters include every request made to any other path ("requests_seen")
+  and how many of them carried an Authorization header ("authorization_seen").
 
 Examples:
   spinforge-devserver --library /tmp/lib --state /tmp/state --sample-library 12 \

@@ -1,11 +1,19 @@
 // The service's replies, decoded from any bytes: each either decodes or fails with DecodingError
-// (nothing else may escape), and a manifest that decodes holds no profile folder, display name or
-// track path that would leave its folder on disk.
+// (nothing else may escape) whose text is one whole line, and a manifest that decodes holds no
+// profile folder, display name or track path that would leave its folder on disk or hold a control
+// character, so that its playlist has exactly one line per track. Members the records don't read
+// change nothing: a reply decodes as it does with them taken out.
 #include "engine/Playlist.h"
 #include "fuzz/FuzzSupport.h"
 #include "records/Decoding.h"
+#include "records/Json.h"
 
+#include <QStringList>
+
+#include <algorithm>
 #include <filesystem>
+#include <set>
+#include <variant>
 
 using namespace spinforge;
 using spinforge::fuzz::shown;
@@ -30,11 +38,22 @@ bool staysStrictlyBelow(const fs::path& folder, const QString& relative) {
 }
 
 // The playlist's name must be a file right in the drive's root.
+QStringList relativePaths(const Manifest& manifest) {
+    QStringList paths;
+    for (const Track& track : manifest.tracks) paths << track.relativePath;
+    return paths;
+}
+
 bool isOneNameInTheRoot(const Profile& profile) {
     const QString fileName = Playlist::fileName(profile);
     if (fileName.contains(QChar(u'\0'))) return false;
     const fs::path joined = (kDriveRoot / fileName.toStdString()).lexically_normal();
     return joined.parent_path() == kDriveRoot && joined.filename() == fileName.toStdString();
+}
+
+// Judged byte by byte, not by PathSafety's rule: C0 controls and DEL.
+bool holdsControlByte(const std::string& text) {
+    return std::any_of(text.begin(), text.end(), [](char c) { return (unsigned char)c < 0x20 || c == 0x7f; });
 }
 
 void checkManifest(const Manifest& manifest) {
@@ -48,6 +67,71 @@ void checkManifest(const Manifest& manifest) {
         if (!staysStrictlyBelow(accountFolder, track.relativePath))
             violated("a decoded track path stays below the account's folder", shown(track.relativePath));
     }
+    for (const QString& name : QStringList{profile.folder, profile.displayName} + relativePaths(manifest))
+        if (holdsControlByte(name.toStdString())) violated("a decoded name holds no control character", shown(name));
+    const QByteArray playlist = Playlist::text(manifest);
+    if (playlist.count('\n') != manifest.tracks.size() + 1)
+        violated("the playlist holds one line per track", shown(QString::fromUtf8(playlist)));
+}
+
+void checkFailure(const DecodingError& error) {
+    if (holdsControlByte(error.what())) violated("a decoding failure's text is one line", shown(error.what()));
+}
+
+// The keys each record reads, written out here apart from the decoder's own tables.
+using Keys = std::set<std::string>;
+const Keys kManifestKeys{"version", "generated_at", "profile", "tracks"};
+const Keys kProfileKeys{"id", "display_name", "folder"};
+const Keys kTrackKeys{"id", "provider_id", "title", "artist", "source", "filename",
+                      "relative_path", "sha256", "byte_size", "download_url"};
+const Keys kLoginKeys{"device_id", "token", "display_name"};
+
+void keepOnly(nlohmann::json& object, const Keys& keys) {
+    if (!object.is_object()) return;
+    for (auto member = object.begin(); member != object.end();)
+        member = keys.count(member.key()) ? std::next(member) : object.erase(member);
+}
+
+// A number with a fraction is not written out again as it was read (a double keeps 17 digits):
+// where the kept part holds one, the comparison below would judge the round trip, not decoding.
+bool holdsFraction(const nlohmann::json& value) {
+    if (value.is_number_float()) return true;
+    if (value.is_structured())
+        for (const nlohmann::json& item : value)
+            if (holdsFraction(item)) return true;
+    return false;
+}
+
+// What decoding gives: the record, or the failure's text.
+template <class Decode>
+std::variant<std::string, decltype(std::declval<Decode>()(QByteArray()))> outcome(Decode decode, const QByteArray& body) {
+    try {
+        return decode(body);
+    } catch (const DecodingError& error) {
+        return std::string(error.what());
+    }
+}
+
+// The reply parsed whole, its unknown members removed with nlohmann's own operations, written out
+// again: it must decode exactly as the reply itself does.
+void checkUnknownMembersChangeNothing(const QByteArray& body) {
+    nlohmann::json document;
+    try {
+        document = Json::parse(body);
+    } catch (const nlohmann::json::exception&) {
+        return;  // not JSON: nothing to take out
+    }
+    nlohmann::json manifest = document, login = document;
+    keepOnly(manifest, kManifestKeys);
+    if (manifest.contains("profile")) keepOnly(manifest["profile"], kProfileKeys);
+    if (manifest.contains("tracks") && manifest["tracks"].is_array())
+        for (nlohmann::json& track : manifest["tracks"]) keepOnly(track, kTrackKeys);
+    keepOnly(login, kLoginKeys);
+    const auto dumped = [](const nlohmann::json& json) { return QByteArray::fromStdString(json.dump()); };
+    if (!holdsFraction(manifest) && outcome(decodeManifest, body) != outcome(decodeManifest, dumped(manifest)))
+        violated("a manifest decodes as it does without its unknown members", shown(QString::fromUtf8(body)));
+    if (!holdsFraction(login) && outcome(decodeLoginResponse, body) != outcome(decodeLoginResponse, dumped(login)))
+        violated("a sign-in reply decodes as it does without its unknown members", shown(QString::fromUtf8(body)));
 }
 
 }  // namespace
@@ -56,11 +140,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QByteArray body = spinforge::fuzz::bytesOf(data, size);
     try {
         checkManifest(decodeManifest(body));
-    } catch (const DecodingError&) {
+    } catch (const DecodingError& error) {
+        checkFailure(error);
     }
     try {
         decodeLoginResponse(body);
-    } catch (const DecodingError&) {
+    } catch (const DecodingError& error) {
+        checkFailure(error);
     }
+    checkUnknownMembersChangeNothing(body);
     return 0;
 }

@@ -36,7 +36,7 @@ public:
     QString pathText(const char* key, std::optional<QString> (*problem)(const QString&)) const {
         QString value = text(key);
         if (auto why = problem(value))
-            fail(key, QStringLiteral("\"%1\" %2").arg(value, *why).toStdString());
+            fail(key, QStringLiteral("%1 %2").arg(PathSafety::quoted(value), *why).toStdString());
         return value;
     }
 
@@ -69,10 +69,22 @@ private:
     std::string place_;
 };
 
-json parseTopObject(const QByteArray& body, const std::string& document) {
+// What the readers below read, and all that is kept of a reply as it is parsed: members they
+// don't read are skipped at every level, so an unknown member costs no memory however large.
+const Json::Shape kValue;
+const Json::Shape kProfileShape{{{"id", &kValue}, {"folder", &kValue}, {"display_name", &kValue}}};
+const Json::Shape kTrackShape{{{"id", &kValue}, {"title", &kValue}, {"artist", &kValue}, {"source", &kValue},
+                               {"filename", &kValue}, {"sha256", &kValue}, {"provider_id", &kValue},
+                               {"relative_path", &kValue}, {"byte_size", &kValue}, {"download_url", &kValue}}};
+const Json::Shape kTracksShape{{}, &kTrackShape};
+const Json::Shape kManifestShape{
+    {{"version", &kValue}, {"profile", &kProfileShape}, {"tracks", &kTracksShape}, {"generated_at", &kValue}}};
+const Json::Shape kLoginShape{{{"token", &kValue}, {"device_id", &kValue}, {"display_name", &kValue}}};
+
+json parseTopObject(const QByteArray& body, const std::string& document, const Json::Shape& kept) {
     json root;
     try {
-        root = Json::parse(body);
+        root = Json::parse(body, &kept);
     } catch (const json::parse_error& error) {
         throw DecodingError(document + " is invalid: it is not JSON (error at byte " +
                             std::to_string(error.byte) + ")");
@@ -112,7 +124,7 @@ Track readTrack(const ObjectReader& in) {
 
 Manifest decodeManifest(const QByteArray& body) {
     const std::string document = "The server's manifest";
-    const json root = parseTopObject(body, document);
+    const json root = parseTopObject(body, document, kManifestShape);
     const ObjectReader in(root, document, "");
     Manifest manifest;
     manifest.version = in.integer("version");
@@ -129,7 +141,7 @@ Manifest decodeManifest(const QByteArray& body) {
 
 LoginResponse decodeLoginResponse(const QByteArray& body) {
     const std::string document = "The server's sign-in reply";
-    const json root = parseTopObject(body, document);
+    const json root = parseTopObject(body, document, kLoginShape);
     const ObjectReader in(root, document, "");
     LoginResponse reply;
     reply.token = in.text("token");

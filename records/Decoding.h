@@ -1,7 +1,8 @@
 #pragma once
 // The one strict decoder for the service's replies. Every field is required and must have its
-// exact JSON type; integers must fit 64 bits; unknown keys are ignored; fields are read in a
-// fixed order and the first one that fails ends decoding. There is no partial record.
+// exact JSON type; integers must fit 64 bits; unknown keys are ignored, and skipped as the reply
+// is parsed, so they cost no memory; fields are read in a fixed order and the first one that
+// fails ends decoding. There is no partial record.
 
 #include "records/Records.h"
 
@@ -18,7 +19,8 @@ public:
 };
 
 // Both throw DecodingError. A manifest whose profile folder, display name or any track's
-// relative path could escape its folder on disk fails too.
+// relative path could escape its folder on disk, or holds a control character (which would end a
+// playlist line), fails too; the text shows the name escaped, never cut short.
 Manifest decodeManifest(const QByteArray& body);
 LoginResponse decodeLoginResponse(const QByteArray& body);
 

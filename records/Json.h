@@ -9,13 +9,31 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace spinforge::Json {
 
-// Throws what nlohmann::json::parse throws for text that is not one JSON value.
-nlohmann::json parse(const QByteArray& bytes);
+// The part of a document that is kept as it is parsed; everything else is skipped as it is read,
+// at every level, so a document costs memory only for what its reader uses. A member's value
+// and an array's elements are kept with the shape given for them; a value kept with a shape that
+// names no members and no elements keeps its scalars, and its objects and arrays only as empty
+// ones (their type still tells a reader what was sent).
+struct Shape {
+    struct Member {
+        std::string_view key;
+        const Shape* shape;
+    };
+    std::vector<Member> members;      // the object members that are kept
+    const Shape* elements = nullptr;  // the shape of each element of an array; null: none kept
+};
+
+// Throws what nlohmann::json::parse throws for text that is not one JSON value. With a shape,
+// only what it names is kept; without, the whole document.
+nlohmann::json parse(const QByteArray& bytes, const Shape* kept = nullptr);
 
 // The exact value of a JSON number's text when it is a whole number that fits a signed 64-bit
 // integer, else nullopt.

@@ -2,13 +2,25 @@
 
 #include <QStringList>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace spinforge::PathSafety {
+namespace {
+
+bool isControl(QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; }
+
+std::optional<QString> controlCharacterProblem(const QString& text) {
+    if (text.contains(QChar(u'\0'))) return QStringLiteral("contains a NUL character");
+    if (holdsControlCharacter(text)) return QStringLiteral("contains a control character");
+    return std::nullopt;
+}
+
+}  // namespace
 
 std::optional<QString> relativePathProblem(const QString& path) {
     if (path.isEmpty()) return QStringLiteral("is empty");
-    if (path.contains(QChar(u'\0'))) return QStringLiteral("contains a NUL character");
+    if (auto problem = controlCharacterProblem(path)) return problem;
     if (path.startsWith(u'/')) return QStringLiteral("is absolute");
     for (const QString& component : path.split(u'/')) {
         if (component.isEmpty()) return QStringLiteral("has an empty component");
@@ -18,21 +30,37 @@ std::optional<QString> relativePathProblem(const QString& path) {
     return std::nullopt;
 }
 
-std::optional<QString> displayNameProblem(const QString& name) {
-    if (name.contains(QChar(u'\0'))) return QStringLiteral("contains a NUL character");
-    return std::nullopt;
+std::optional<QString> displayNameProblem(const QString& name) { return controlCharacterProblem(name); }
+
+bool holdsControlCharacter(const QString& text) { return std::any_of(text.begin(), text.end(), isControl); }
+
+QString quoted(const QString& text) {
+    QString out = QStringLiteral("\"");
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case u'"': out += QStringLiteral("\\\""); break;
+        case u'\\': out += QStringLiteral("\\\\"); break;
+        case u'\n': out += QStringLiteral("\\n"); break;
+        case u'\r': out += QStringLiteral("\\r"); break;
+        case u'\t': out += QStringLiteral("\\t"); break;
+        default:
+            if (isControl(c)) out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QChar(u'0'));
+            else out += c;
+        }
+    }
+    return out + u'"';
 }
 
 void requireSafeRelativePath(const QString& path) {
     if (auto problem = relativePathProblem(path))
         throw std::invalid_argument(
-            QStringLiteral("Refusing the unsafe path \"%1\": it %2.").arg(path, *problem).toStdString());
+            QStringLiteral("Refusing the unsafe path %1: it %2.").arg(quoted(path), *problem).toStdString());
 }
 
 void requireSafeDisplayName(const QString& name) {
     if (auto problem = displayNameProblem(name))
         throw std::invalid_argument(
-            QStringLiteral("Refusing the unsafe display name \"%1\": it %2.").arg(name, *problem).toStdString());
+            QStringLiteral("Refusing the unsafe display name %1: it %2.").arg(quoted(name), *problem).toStdString());
 }
 
 }  // namespace spinforge::PathSafety

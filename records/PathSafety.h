@@ -1,6 +1,7 @@
 #pragma once
-// Names that come from the service become file and folder names on the user's disk and drives.
-// These checks keep every such name inside the folder it is meant for.
+// Names that come from the service become file and folder names on the user's disk and drives,
+// and lines of a drive's playlist. These checks keep every such name inside the folder it is
+// meant for, and on one line.
 
 #include <QString>
 #include <optional>
@@ -9,12 +10,21 @@ namespace spinforge::PathSafety {
 
 // Why `path` cannot stand below a folder we own ("is empty", "is absolute", "has a '..'
 // component", ...), or nullopt when it can. A safe path is relative, '/'-separated, and has no
-// empty, "." or ".." component and no NUL byte.
+// empty, "." or ".." component and no control character.
 std::optional<QString> relativePathProblem(const QString& path);
 
-// Why a profile's display name cannot name the playlist (it contains NUL), or nullopt. A "/" is
-// fine: the playlist's name writes it as U+2215.
+// Why a profile's display name cannot name the playlist (it holds a control character), or
+// nullopt. A "/" is fine: the playlist's name writes it as U+2215.
 std::optional<QString> displayNameProblem(const QString& name);
+
+// Whether `text` holds a control character, U+0000 to U+001F or U+007F: one would end a line of
+// the playlist or of a request's header, or cut a name short where the system reads it.
+bool holdsControlCharacter(const QString& text);
+
+// `text` in double quotes, as JSON writes a string: a quote, a backslash and every control
+// character escaped ("\n", "\u0000", "\u007f"), all else as it is. A message that shows a name so
+// shows all of it, on one line.
+QString quoted(const QString& text);
 
 // For the point of use: throws std::invalid_argument naming `path` when it is not safe, so no
 // caller can reach the file system with a name that escapes its folder.

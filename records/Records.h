@@ -10,7 +10,7 @@ namespace spinforge {
 // The account profile inside the manifest.
 struct Profile {
     qint64 id = 0;
-    QString displayName;  // "display_name"; never contains NUL once decoded
+    QString displayName;  // "display_name"; never holds a control character once decoded
     QString folder;       // "folder": a safe relative path below "DJ-Music/" on a drive
     friend bool operator==(const Profile&, const Profile&) = default;
 };

@@ -1,7 +1,10 @@
 #pragma once
 // The agent's only connection to the service: sign-in, manifest, track downloads and status
 // reports. Every request is resolved against the "serverURL" setting and, after sign-in,
-// carries the device token from the keyring; both are read afresh for each request.
+// carries the device token from the keyring; both are read afresh for each request. Redirects
+// are followed by hand: the token and a posted body never go on to another origin (scheme, host,
+// port), a redirect from https to http is refused, and the token never reaches a header unless
+// it is one header value, free of control characters.
 //
 // Owned by the sync engine for the life of the process. Main thread only: operations are
 // coroutines resumed on the Qt event loop, and several may be in flight at once. Failures are
@@ -72,7 +75,9 @@ public:
     static void validate(std::optional<int> statusCode, const QByteArray& body);
 
 private:
-    // Sends a request whose whole reply body is wanted; throws TransportError naming `what`.
+    // Sends a request whose whole reply body is wanted, held in memory within bounds: past
+    // 256 MiB a body fails with invalidResponse before it is parsed. Throws TransportError naming
+    // `what`, and what validate throws.
     QCoro::Task<QByteArray> fetch(QNetworkRequest request, QByteArray verb, QByteArray body, QString what);
 
     // Set once at construction.

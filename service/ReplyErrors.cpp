@@ -42,7 +42,10 @@ std::optional<int> statusCode(const QNetworkReply& reply) {
 static bool isTransportFailure(const QNetworkReply& reply) {
     const QNetworkReply::NetworkError error = reply.error();
     if (error == QNetworkReply::NoError) return false;
-    if (!statusCode(reply)) return true;
+    const std::optional<int> status = statusCode(reply);
+    // No HTTP reply, or a successful one whose body then failed (a broken compressed stream):
+    // either way what arrived is not the service's answer.
+    if (!status || (*status >= 200 && *status <= 299)) return true;
     const bool fromHttpStatus = (error >= QNetworkReply::ContentAccessDenied && error <= QNetworkReply::UnknownContentError) ||
                                 (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError) ||
                                 error == QNetworkReply::ProtocolInvalidOperationError;

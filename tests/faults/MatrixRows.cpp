@@ -1,8 +1,10 @@
 // The rows of the fault matrix: the service, the drive, the computer's own disk, and drive
 // registration, each misbehaving in one way at a time.
 
+#include "credentials/Keychain.h"
 #include "engine/USBMarker.h"
 #include "faults/FaultMatrix.h"
+#include "support/Await.h"
 
 #include <QProcess>
 #include <QTcpServer>
@@ -104,6 +106,33 @@ void unlinkOutside(FaultMatrix& m, const QString& folder) {
     moveFiles(outside, onDrive);
     QDir(outside).removeRecursively();
 }
+
+// A second server that a redirect leads to, which records what it receives.
+std::string otherServer(FaultMatrix& m, const std::string& path) {
+    m.otherService = std::make_unique<DevServer>();
+    return m.otherService->baseUrl() + path;
+}
+
+// The redirect was followed, and the device token stayed with its own server.
+void expectTokenStayedHome(FaultMatrix& m) {
+    const nlohmann::json seen = m.otherService->counters();
+    EXPECT_GE(seen["requests_seen"], 1) << "the redirect was not followed";
+    EXPECT_EQ(seen["authorization_seen"], 0) << "the device token went to another server";
+    m.otherService.reset();
+}
+
+// The service answering `endpoint` (b.mp3's download) with `status` and a Location on another server.
+Row redirectedAway(int order, const char* name, const char* fault, const std::string& endpoint, int status,
+                   const std::string& path, Kind outcome, const char* message, const char* drive, const char* library) {
+    const auto inject = [=](FaultMatrix& m) {
+        nlohmann::json redirect{{"endpoint", endpoint}, {"status", status}, {"location", otherServer(m, path)}};
+        if (endpoint == "download") redirect["track"] = "House/b.mp3";
+        m.serviceFault(redirect.dump());
+    };
+    return {order, name, fault, inject, expectTokenStayedHome, outcome, message, drive, library, 1};
+}
+
+constexpr const char* kTokenWithAHeaderLine = "t0k\r\nX-Injected: 1";
 
 const std::vector<Row> kServiceRows{
     {1, "ConnectionRefused", "Connection refused (nothing listens at the address)",
@@ -214,6 +243,68 @@ const std::vector<Row> kServiceRows{
     {21, "StatusReportRefused", "The status report answered with 500",
      [](FaultMatrix& m) { m.serviceFault(R"({"endpoint": "status", "status": 500})"); }, {}, Kind::success,
      "3 tracks copied to USB", kAllNew, kLibraryNew, 1},
+    {22, "TrackPathWithLineBreaks", "A track path holding line breaks, which would add playlist entries of the service's own",
+     [](FaultMatrix& m) {
+         nlohmann::json manifest = manifestOf(m);
+         manifest["tracks"][2]["relative_path"] = "Techno/c.mp3\n#EXTINF:-1,Not a track\nhttp://tracker.example/x.mp3";
+         serveManifest(m, manifest.dump());
+     },
+     {}, Kind::failed,
+     "The server's manifest is invalid: tracks[2].relative_path \"Techno/c.mp3\\n#EXTINF:-1,Not a track\\n"
+     "http://tracker.example/x.mp3\" contains a control character",
+     kUnchangedDrive, kUnchangedLibrary, 1},
+    redirectedAway(23, "ManifestRedirectedToAnotherServer",
+                   "The manifest redirected (302) to another server, which records what it receives: it gets no token",
+                   "manifest", 302, "/api/client/manifest", Kind::failed, "Invalid device token.", kUnchangedDrive,
+                   kUnchangedLibrary),
+    redirectedAway(24, "DownloadRedirectedToAnotherServer",
+                   "b.mp3's download redirected (307) to another server, which records what it receives: it gets no token",
+                   "download", 307, "/api/client/tracks/2/file", Kind::failed, "Sign in to this Mac first.",
+                   kUnchangedDrive, kUnchangedLibrary),
+    redirectedAway(25, "StatusReportRedirectedToAnotherServer",
+                   "The status report redirected (303) to another server, which records what it receives: it gets no token",
+                   "status", 303, "/api/client/status", Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew),
+    {26, "ManifestRedirectedWithinTheServer", "The manifest redirected (307) to a path on the same server: the token goes along",
+     [](FaultMatrix& m) {
+         m.serviceFault(R"({"endpoint": "manifest", "status": 307, "location": "/api/client/manifest", "times": 1})");
+     },
+     {}, Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew, 1},
+    {27, "DownloadRunsOnPastItsSize",
+     "b.mp3's body runs on without end past its 160 KiB, chunked without a length, into a library disk with room for "
+     "b.mp3 and not a byte more",
+     [](FaultMatrix& m) {
+         // The disk is full once b.mp3's staging file holds all of its 160 KiB: a write to it then fails.
+         m.rig().files.beforeEach = [&m](Op op, const QString& path) {
+             if (op == Op::write && path.endsWith(QLatin1String("Library/House/b.mp3")) &&
+                 QFileInfo(path + ".spinforge-partial").size() >= kTrackB.size())
+                 m.rig().files.failOn(Op::write, path, ENOSPC, 1);
+         };
+         m.serviceFault(R"({"endpoint": "download", "trailing_bytes": 4611686018427387904, "track": "House/b.mp3"})");
+     },
+     [](FaultMatrix& m) { m.rig().files.beforeEach = nullptr; }, Kind::failed, "Integrity check failed for b.mp3.",
+     kUnchangedDrive, kUnchangedLibrary, 1},
+    {28, "ManifestPast256MiB", "A manifest followed by 256 MiB of spaces, chunked without a length (still JSON)",
+     [](FaultMatrix& m) { m.serviceFault(R"({"endpoint": "manifest", "trailing_bytes": 268435456})"); }, {},
+     Kind::failed, "The server returned an invalid response.", kUnchangedDrive, kUnchangedLibrary, 1},
+    {29, "TokenWithAHeaderLine",
+     "A sign-in reply whose token holds CR LF and a header line (refused: \"The server returned an invalid "
+     "response.\"), and such a token found stored",
+     [](FaultMatrix& m) {
+         EngineRig& r = m.rig();
+         const nlohmann::json reply{{"token", kTokenWithAHeaderLine}, {"device_id", 9}, {"display_name", "DJ Demo"}};
+         m.serviceFault(nlohmann::json{{"endpoint", "login"}, {"status", 200}, {"body", reply.dump()},
+                                       {"content_type", "application/json"}}.dump());
+         const QString server = QString::fromStdString(r.service().baseUrl());
+         EXPECT_EQ(failureOf([&] { await(r.engine().login(server, "dj@example.com", "secret")); }),
+                   "The server returned an invalid response.");
+         EXPECT_EQ(spinforge::Keychain::load(r.keyring), QString::fromLatin1(kToken)) << "the refused token was stored";
+         spinforge::Keychain::save(r.keyring, QString::fromLatin1(kTokenWithAHeaderLine));
+     },
+     [](FaultMatrix& m) {
+         EXPECT_EQ(m.rig().service().counters()["manifest"], 0) << "a request went out with the token's header line";
+         spinforge::Keychain::save(m.rig().keyring, QString::fromLatin1(kToken));
+     },
+     Kind::failed, "Sign in to this Mac first.", kUnchangedDrive, kUnchangedLibrary, 1},
 };
 
 const std::vector<Row> kDriveRows{

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -150,14 +152,72 @@ TEST(Decoding, PathsThatCouldLeaveTheirFolderAreRefused) {
         document["profile"]["folder"] = path;
         EXPECT_NE(manifestFailure(document), "") << path;
     }
-    for (const char* pointer : {"/tracks/0/relative_path", "/profile/folder", "/profile/display_name"}) {
-        json withNul = validManifest();
-        withNul[json::json_pointer(pointer)] = std::string("A\0B", 3);
-        EXPECT_NE(manifestFailure(withNul), "") << pointer;
-    }
     json ordinary = validManifest();
     ordinary["tracks"][0]["relative_path"] = "..hidden/.. two dots../a b.mp3";
     EXPECT_EQ(manifestFailure(ordinary), "");
+}
+
+// Names also become playlist lines: a control character in one is refused, and the text shows the
+// name escaped in full, never cut short where it is read as a C string.
+TEST(Decoding, NamesHoldingAControlCharacterAreRefusedAndShownEscaped) {
+    struct Case {
+        std::string character, shown;
+        const char* problem;
+    };
+    const std::vector<Case> cases = {
+        {std::string(1, '\0'), "\\u0000", "contains a NUL character"},
+        {"\n", "\\n", "contains a control character"},
+        {"\r", "\\r", "contains a control character"},
+        {"\t", "\\t", "contains a control character"},
+        {"\x1b", "\\u001b", "contains a control character"},
+        {"\x7f", "\\u007f", "contains a control character"},
+    };
+    const std::pair<const char*, const char*> places[] = {
+        {"/tracks/1/relative_path", "tracks[1].relative_path"},
+        {"/profile/folder", "profile.folder"},
+        {"/profile/display_name", "profile.display_name"},
+    };
+    for (const Case& c : cases) {
+        for (const auto& [pointer, place] : places) {
+            SCOPED_TRACE(std::string(place) + " " + c.shown);
+            json document = validManifest();
+            document[json::json_pointer(pointer)] = "A" + c.character + "B\"\\.mp3";
+            EXPECT_EQ(manifestFailure(document),
+                      kManifestInvalid + place + " \"A" + c.shown + "B\\\"\\\\.mp3\" " + c.problem);
+        }
+    }
+}
+
+// Resident memory of this process in KiB, as the kernel counts it: "VmRSS" now, or "VmHWM" its peak.
+long residentKiB(const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with(field + ":")) return std::stol(line.substr(field.size() + 1));
+    return -1;
+}
+
+// Members the decoder does not read are skipped as they are parsed, at every level: a manifest
+// made mostly of them costs memory only for what is kept. Kept whole, their small objects would
+// cost many times their text.
+TEST(Decoding, UnknownMembersAreNotKept) {
+    std::string filler = "[";
+    for (int i = 0; filler.size() < 6'000'000; ++i) filler += R"({"k":[1,2],"v":"abc"},)";
+    filler.back() = ']';
+    std::string text = validManifest().dump();
+    for (const char* place : {"{", R"("profile":{)", R"("filename":"track2.mp3",)"}) {
+        const std::size_t at = text.find(place) + std::strlen(place);
+        text.insert(at, R"("waveform":)" + filler + (text[at] == '}' ? "" : ","));
+    }
+    const QByteArray body = QByteArray::fromStdString(text);
+    text = {};
+    filler = {};
+    std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from what is resident now
+    const long before = residentKiB("VmRSS");
+    const Manifest manifest = decodeManifest(body);
+    const long added = residentKiB("VmHWM") - before;
+    EXPECT_EQ(manifest, decodeManifest(QByteArray::fromStdString(validManifest().dump())));
+    ASSERT_GT(before, 0) << "no /proc/self/status";
+    EXPECT_LT(added * 1024, body.size() / 4) << "decoding a " << body.size() << "-byte manifest added " << added << " KiB";
 }
 
 TEST(Decoding, AMarkerIsReadOnlyWithAllItsFieldsOfTheirTypes) {

@@ -8,6 +8,8 @@
 #include "support/Fakes.h"
 #include "support/TestSupport.h"
 
+#include <QProcess>
+#include <QSslConfiguration>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -112,6 +114,53 @@ TEST_F(ClientRules, RequestsCarryTheStoredTokenVerbatimAndNoneGoesOutWithoutIt) 
     EXPECT_EQ(service.counters()["last_authorization"], "Bearer t\u00f8k en");
     ASSERT_EQ(service.reports().size(), 1u);
     EXPECT_EQ(service.reports()[0]["body"], R"({"synced":true,"track_count":3})");
+}
+
+// Redirects that would take what was sent (the password, the token over an encrypted line) where
+// it was not meant to go are refused, and so is a loop. The other rules of redirects, and where the
+// token goes, are the fault matrix's.
+TEST_F(ClientRules, RedirectsThatWouldTakeWhatWasSentElsewhereAreRefused) {
+    // An HTTPS service this process trusts, and a plain one that records what reaches it.
+    ASSERT_EQ(QProcess::execute("openssl", {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                                            "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1", "-addext",
+                                            "subjectAltName=IP:127.0.0.1", "-keyout", folder.filePath("key.pem"),
+                                            "-out", folder.filePath("cert.pem")}),
+              0);
+    const QSslConfiguration system = QSslConfiguration::defaultConfiguration();
+    QSslConfiguration trusting = system;
+    trusting.addCaCertificates(folder.filePath("cert.pem"));
+    QSslConfiguration::setDefaultConfiguration(trusting);
+    testing_support::DevServer secure({.tokens = {"tok"}, .tlsCert = folder.filePath("cert.pem").toStdString(),
+                                       .tlsKey = folder.filePath("key.pem").toStdString()});
+    testing_support::DevServer other;
+    signIn("tok");
+    const std::string from = " from 127.0.0.1:" + std::to_string(secure.port()) + " was redirected ";
+    const std::string toOther = "to http://127.0.0.1:" + std::to_string(other.port());
+    struct Case {
+        const char* endpoint;
+        int status;
+        std::string location, failure;
+    };
+    const Case cases[] = {
+        {"login", 307, other.baseUrl() + "/api/client/login",
+         "The sign-in reply" + from + toOther + ": what was posted is not sent to another server"},
+        {"manifest", 302, other.baseUrl() + "/api/client/manifest", "The manifest" + from + toOther + ", which is not encrypted"},
+        {"manifest", 302, "/api/client/manifest", "The manifest" + from + "more than 10 times"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.failure);
+        secure.reset();
+        secure.setFault(nlohmann::json{{"endpoint", c.endpoint}, {"status", c.status}, {"location", c.location}}.dump());
+        const std::string failure = failureOf([&] {
+            if (std::string(c.endpoint) == "login")
+                testing_support::await(client.login(QString::fromStdString(secure.baseUrl()), "dj@example.com", "secret"));
+            else
+                testing_support::await(client.manifest());
+        });
+        EXPECT_EQ(failure, c.failure);
+        EXPECT_EQ(other.counters()["requests_seen"], 0) << "the redirect was followed";
+    }
+    QSslConfiguration::setDefaultConfiguration(system);
 }
 
 }  // namespace
