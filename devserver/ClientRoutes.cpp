@@ -83,8 +83,10 @@ void manifest(ServiceState& state, const Request& request, Response& response) {
     const Account* account = state.sessions.accountFor(authorizationOf(request));
     if (!account) return sendError(response, 401, kBadToken);
     const nlohmann::json answer = manifestFor(*account, state.library, state.startedAt, state.options.downloadBase);
-    if (const std::optional<BodyFault> runOn = state.faults.takeBodyFault(Endpoint::Manifest))
-        return serveRunningOn(dumpJson(answer), "application/json", runOn->bytes, state.stop, response);
+    const std::optional<BodyFault> fault = state.faults.takeBodyFault(Endpoint::Manifest);
+    if (fault && fault->kind == BodyFault::Kind::Late) state.stop.sleepFor(fault->stallFor);
+    if (fault && fault->kind == BodyFault::Kind::RunOn)
+        return serveRunningOn(dumpJson(answer), "application/json", fault->bytes, state.stop, response);
     sendJson(response, 200, answer);
 }
 

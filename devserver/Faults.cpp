@@ -12,12 +12,12 @@ using nlohmann::json;
 
 constexpr std::array<const char*, kEndpointCount> kEndpointNames{"login", "manifest", "download", "status"};
 
-constexpr std::array<std::string_view, 14> kKnownKeys{
-    "endpoint", "times", "track", "status", "error", "body", "content_type", "location",
-    "wrong_bytes", "drop_after", "stall_after", "stall_seconds", "bytes_per_second", "trailing_bytes"};
+constexpr std::array<std::string_view, 15> kKnownKeys{
+    "endpoint", "times", "track", "status", "error", "body", "content_type", "location", "wrong_bytes",
+    "drop_after", "stall_after", "stall_seconds", "bytes_per_second", "trailing_bytes", "delay_seconds"};
 
-constexpr std::array<std::string_view, 6> kActionKeys{"status", "wrong_bytes", "drop_after", "stall_after",
-                                                      "bytes_per_second", "trailing_bytes"};
+constexpr std::array<std::string_view, 7> kActionKeys{"status", "wrong_bytes", "drop_after", "stall_after",
+                                                      "bytes_per_second", "trailing_bytes", "delay_seconds"};
 
 [[noreturn]] void fail(const std::string& message) { throw FaultError(message); }
 
@@ -59,7 +59,7 @@ std::string_view onlyActionKey(const json& object) {
         if (object.contains(key)) present.push_back(key);
     if (present.size() != 1)
         fail("a fault needs exactly one of \"status\", \"wrong_bytes\", \"drop_after\", \"stall_after\", "
-             "\"bytes_per_second\", \"trailing_bytes\"");
+             "\"bytes_per_second\", \"trailing_bytes\", \"delay_seconds\"");
     return present.front();
 }
 
@@ -78,11 +78,11 @@ Refusal refusalFrom(const json& object) {
     return refusal;
 }
 
-std::chrono::milliseconds stallTimeOf(const json& object) {
-    if (!object.contains("stall_seconds")) return std::chrono::minutes(10);
-    const json& value = object["stall_seconds"];
+std::chrono::milliseconds secondsOf(const json& object, const char* key) {
+    if (!object.contains(key)) return std::chrono::minutes(10);
+    const json& value = object[key];
     if (!value.is_number() || value.get<double>() < 0 || value.get<double>() > 86400)
-        fail("\"stall_seconds\" must be a number from 0 to 86400");
+        fail(std::string("\"") + key + "\" must be a number from 0 to 86400");
     return std::chrono::milliseconds(std::llround(value.get<double>() * 1000));
 }
 
@@ -101,7 +101,10 @@ BodyFault bodyFaultFrom(const json& object, std::string_view actionKey) {
     } else if (actionKey == "stall_after") {
         fault.kind = BodyFault::Kind::StallAfter;
         fault.bytes = std::uint64_t(*optionalInteger(object, "stall_after", 0));
-        fault.stallFor = stallTimeOf(object);
+        fault.stallFor = secondsOf(object, "stall_seconds");
+    } else if (actionKey == "delay_seconds") {
+        fault.kind = BodyFault::Kind::Late;
+        fault.stallFor = secondsOf(object, "delay_seconds");
     } else if (actionKey == "trailing_bytes") {
         fault.kind = BodyFault::Kind::RunOn;
         fault.bytes = std::uint64_t(*optionalInteger(object, "trailing_bytes", 1));
@@ -139,7 +142,10 @@ Fault parseFault(const std::string& text) {
     if (actionKey == "status") {
         fault.action = refusalFrom(object);
     } else {
-        const bool manifestToo = actionKey == "trailing_bytes" && fault.endpoint == Endpoint::Manifest;
+        if (actionKey == "delay_seconds" && fault.endpoint != Endpoint::Manifest)
+            fail("\"delay_seconds\" is for the manifest only");
+        const bool manifestToo = (actionKey == "trailing_bytes" || actionKey == "delay_seconds") &&
+                                 fault.endpoint == Endpoint::Manifest;
         if (fault.endpoint != Endpoint::Download && !manifestToo)
             fail("\"" + std::string(actionKey) + "\" is for download faults only" +
                  (actionKey == "trailing_bytes" ? " and the manifest" : ""));

@@ -30,14 +30,14 @@ struct Refusal {
     std::optional<std::string> location;  // a Location header: with a 3xx status, a redirect
 };
 
-// Damage to a download (or, for RunOn, a manifest) that is otherwise served normally.
+// Damage to a download (or, for RunOn and Late, a manifest) that is otherwise served normally.
 struct BodyFault {
-    enum class Kind { WrongBytes, DropAfter, StallAfter, Throttle, RunOn };
+    enum class Kind { WrongBytes, DropAfter, StallAfter, Throttle, RunOn, Late };
     Kind kind = Kind::WrongBytes;
     // DropAfter/StallAfter: bytes sent first; Throttle: bytes per second; RunOn: bytes sent after
     // the answer's own, without a length
     std::uint64_t bytes = 0;
-    std::chrono::milliseconds stallFor{600'000};
+    std::chrono::milliseconds stallFor{600'000};  // StallAfter: the silence; Late: the wait before answering
 };
 
 struct Fault {

@@ -55,6 +55,8 @@ Faults (--fault, or POST /_dev/fault at run time; POST /_dev/reset clears them):
   "trailing_bytes": N           (download or manifest) the whole answer, then N
                                 spaces more, chunked without a length; a huge N
                                 runs on until the client leaves
+  "delay_seconds": N            (manifest) the whole answer, N seconds late: the
+                                reply to a request made long before
   "track": "RELATIVE/PATH"      limit a download fault to one track
   A refusal is answered before the device token is checked; the other actions
   apply to authorised downloads of known tracks (and manifests).

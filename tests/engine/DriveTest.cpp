@@ -10,6 +10,7 @@
 #include "support/EngineRig.h"
 
 #include <QRegularExpression>
+#include <QtCore/qtestsupport_core.h>
 
 using namespace testing_support;
 
@@ -169,6 +170,28 @@ TEST_F(Registration, AfterSigningInToAnotherAccountTheDriveGetsThatAccountsProfi
     EXPECT_EQ(marker->profileName, QStringLiteral("AC/DC Tribute"));
     EXPECT_TRUE(QFile::exists(volume + QStringLiteral("/Spinforge \u2014 AC\u2215DC Tribute.m3u8")));
     EXPECT_FALSE(QFile::exists(volume + "/DJ-Music/Demo Set"));
+}
+
+// What was asked for before a sign-in to another account comes back as the old account's: a
+// registration waiting for it fetches the new account's instead, and a cycle does nothing with it
+// (no report) while the new account's cycle follows.
+TEST_F(Registration, RepliesToRequestsMadeBeforeASignInDriveNothing) {
+    const auto signInMeanwhile = [&](const char* email, const std::function<QCoro::Task<>()>& start) {
+        rig.service().setFault(R"({"endpoint": "manifest", "delay_seconds": 1, "times": 1})");
+        QCoro::Task<> before = start();  // its manifest comes a second late
+        await(rig.engine().login(QString::fromStdString(rig.service().baseUrl()), email, "secret"));
+        return failureOf([&] { await(std::move(before)); });
+    };
+    const QString volume = rig.addDrive("DJSTICK", std::nullopt);
+    EXPECT_EQ(signInMeanwhile("ac@example.com", [&] { return rig.engine().registerUSB(volume); }), "no failure");
+    EXPECT_EQ(spinforge::USBMarker::decode(fileBytes(volume + "/.dj-sync.json"))->profileId, 9);
+
+    const std::size_t reports = rig.service().reports().size();
+    EXPECT_EQ(signInMeanwhile("dj@example.com", [&] { return rig.engine().sync("before the sign-in"); }), "no failure");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.service().reports().size() > reports; }, 10000));
+    QTest::qWait(100);
+    EXPECT_EQ(rig.service().reports().size(), reports + 1) << "the old account's cycle reported";
+    EXPECT_EQ(rig.settings.displayName(), QStringLiteral("DJ Demo"));
 }
 
 // A drive unmounted just as its root is opened leaves its empty mount folder, which lies on the
