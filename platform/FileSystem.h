@@ -67,6 +67,7 @@ public:
     FileResult<FileInfo> inspect(const QString& relative = {}) const;
     // The names in the folder at `relative`, "." and ".." left out.
     FileResult<QStringList> list(const QString& relative = {}) const;
+    // A regular file, open for reading; anything else fails (EISDIR, EINVAL). Opening never waits.
     FileResult<InputFile> openForReading(const QString& relative) const;
     // The whole content of a small regular file: a larger file, a link, a FIFO or a device fails
     // (EFBIG, ELOOP, EINVAL). Opening never waits.
@@ -87,12 +88,15 @@ private:
 
 class InputFile {
 public:
-    InputFile(FileSystem& files, UniqueFd fd, QString path) : files_(&files), fd_(std::move(fd)), path_(std::move(path)) {}
+    InputFile(FileSystem& files, UniqueFd fd, QString path, qint64 size)
+        : files_(&files), fd_(std::move(fd)), path_(std::move(path)), size_(size) {}
     InputFile(InputFile&&) noexcept = default;
     InputFile& operator=(InputFile&&) noexcept = default;
 
     const QString& path() const { return path_; }
     int fd() const { return fd_.get(); }
+    // The size the file system gave when the file was opened.
+    qint64 size() const { return size_; }
     FileSystem& files() const { return *files_; }
     void rebind(FileSystem& files) { files_ = &files; }
 
@@ -103,6 +107,7 @@ private:
     FileSystem* files_;
     UniqueFd fd_;
     QString path_;
+    qint64 size_;
 };
 
 class StagedFile {

@@ -165,7 +165,7 @@ FileResult<InputFile> PosixFileSystem::openForReading(const Folder& folder, cons
     struct stat info {};
     if (!fd.isOpen() || ::fstat(fd.get(), &info) != 0) return failed(FileAction::open, path);
     if (!S_ISREG(info.st_mode)) return failed(FileAction::open, path, S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
-    return InputFile(folder.files(), std::move(fd), path);
+    return InputFile(folder.files(), std::move(fd), path, qint64(info.st_size));
 }
 
 FileResult<QByteArray> PosixFileSystem::readSmallFile(const Folder& folder, const QString& relative, qint64 maxBytes) {
@@ -272,7 +272,7 @@ FileResult<InputFile> PosixFileSystem::readBack(StagedFile& file) {
     if (stopped()) return failed(FileAction::read, file.path(), ECANCELED);
     UniqueFd fd(::fcntl(file.fd(), F_DUPFD_CLOEXEC, 0));
     if (!fd.isOpen() || ::lseek(fd.get(), 0, SEEK_SET) != 0) return failed(FileAction::read, file.path());
-    return InputFile(file.files(), std::move(fd), file.path());
+    return InputFile(file.files(), std::move(fd), file.path(), file.bytesWritten());
 }
 
 FileStatus PosixFileSystem::commit(StagedFile& file) {
