@@ -43,16 +43,13 @@ int main(int argc, char** argv) {
     FaultyFileSystem files(&stop);
     if (args.size() > 5 && args[5].startsWith(u"sigterm:")) {
         const QStringList at = args[5].split(u':');
-        const Op op = at.value(1) == u"copy" ? Op::copy : Op::read;
-        files.beforeEach = [op, part = at.value(2), sent = false](Op seen, const QString& path) mutable {
-            if (sent || seen != op || !path.contains(part)) return;
-            sent = true;
+        files.onceBefore(at.value(1) == u"copy" ? Op::copy : Op::read, at.value(2), [] {
             std::thread([] {
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
                 QTextStream(stdout) << "SIGTERM" << Qt::endl;
                 ::kill(::getpid(), SIGTERM);
             }).detach();
-        };
+        });
     } else if (args.size() > 5 && !args[5].isEmpty()) {
         const QStringList killAt = args[5].split(u':');
         const std::map<QString, Op> kinds{{"copy", Op::copy}, {"commit", Op::commit}, {"playlist", Op::stage}};
