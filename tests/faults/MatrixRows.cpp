@@ -52,13 +52,7 @@ Row refusal(int order, const char* name, const char* fault, const std::string& e
 
 // Just before c.mp3 is copied to the drive, `happen` happens, once.
 void whileCopyingC(FaultMatrix& m, std::function<void(FaultMatrix&)> happen) {
-    m.rig().files.beforeEach = [&m, happen](Op op, const QString& path) {
-        if (op != Op::copy || !path.contains("Techno/c.mp3")) return;
-        const auto once = happen;  // the hook is gone after the next line
-        FaultMatrix& matrix = m;
-        matrix.rig().files.beforeEach = nullptr;
-        once(matrix);
-    };
+    m.rig().files.onceBefore(Op::copy, "Techno/c.mp3", [&m, happen] { happen(m); });
 }
 
 // 76 CJK characters and "DJ": 230 bytes, which the playlist's name holds with 19 bytes to spare.
