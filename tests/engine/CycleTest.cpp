@@ -1,6 +1,5 @@
-// Whole sync cycles as the shell sees them: the states the listener receives, the notifications,
-// what the service was told, and when cycles start at all. What faults do to a cycle is the fault
-// matrix's.
+// Whole sync cycles as the shell sees them: states, notifications, what the service was told, and
+// when cycles start at all. What faults do to a cycle is the fault matrix's.
 
 #include "support/Await.h"
 #include "support/EngineRig.h"
@@ -11,14 +10,6 @@ using namespace testing_support;
 using Op = FaultyFileSystem::Op;
 
 namespace {
-
-const QString kChecking = QStringLiteral("Checking cloud library\u2026");
-
-QStringList caching(int upTo, int of) {
-    QStringList texts;
-    for (int i = 1; i <= upTo; ++i) texts << QStringLiteral("Caching %1 of %2\u2026").arg(i).arg(of);
-    return texts;
-}
 
 class Cycle : public ::testing::Test {
 protected:
@@ -39,13 +30,10 @@ TEST_F(Cycle, OneNewTrackAmongThreeIsCachedAndCopied) {
     }
     rig.runCycle();
 
-    EXPECT_EQ(rig.messages(), QStringList{kChecking} + caching(3, 3) + QStringList{"1 tracks copied to USB"});
-    EXPECT_EQ(rig.states.last().kind, Kind::success);
+    EXPECT_EQ(rig.messages(), (QStringList{"Checking cloud library\u2026", "Caching 1 of 3\u2026", "Caching 2 of 3\u2026",
+                                           "Caching 3 of 3\u2026", "1 tracks copied to USB"}));
     EXPECT_EQ(fileBytes(EngineRig::onDrive(drive, "2.mp3")), QByteArray("two"));
     EXPECT_EQ(counters()["download"], 1);
-    EXPECT_EQ(counters()["last_authorization"], std::string("Bearer ") + kToken);
-    ASSERT_EQ(reports().size(), 1u);
-    EXPECT_EQ(reports()[0]["body"], R"({"synced":true,"track_count":3})");
     EXPECT_EQ(rig.notifier.posted, (QList<RecordingNotifier::Posted>{{"Spinforge", "1 tracks copied to USB", true}}));
     EXPECT_EQ(rig.settings.displayName(), QStringLiteral("DJ Demo"));
 }
@@ -85,16 +73,6 @@ TEST_F(Cycle, TheFinalMessageSaysWhatTheCycleDid) {
     EXPECT_EQ(rig.notifier.posted.size(), 5);
 }
 
-TEST_F(Cycle, ASecondSyncWhileOneIsUnderWayIsDropped) {
-    rig.serve({{"a.mp3", "a"}});
-    QCoro::Task<> first = rig.engine().sync("first");  // now waiting for the manifest
-    QCoro::Task<> second = rig.engine().sync("second");
-    EXPECT_TRUE(second.isReady());
-    await(std::move(first));
-    EXPECT_EQ(rig.messages(), QStringList{kChecking} + caching(1, 1) + QStringList{"1 tracks cached \u2014 connect USB"});
-    EXPECT_EQ(counters()["manifest"], 1);
-}
-
 TEST_F(Cycle, CyclesStartAtLaunchAndOnEveryDriveButNeverWithoutAToken) {
     rig.serve({{"a.mp3", "a"}});
     rig.engine().start();
@@ -120,9 +98,7 @@ TEST_F(Cycle, CyclesStartAtLaunchAndOnEveryDriveButNeverWithoutAToken) {
 TEST_F(Cycle, ADriveThatLeavesAfterItsCopiesIsNotReportedSynced) {
     rig.serve({{"a.mp3", "a"}});
     const QString drive = rig.addDrive("DJSTICK");
-    rig.files.beforeEach = [&](Op op, const QString& path) {
-        if (op == Op::stage && path.endsWith(".m3u8")) rig.takeDriveAway(drive);
-    };
+    rig.files.onceBefore(Op::stage, ".m3u8", [&] { rig.takeDriveAway(drive); });
     rig.runCycle();
     EXPECT_EQ(rig.states.last(), State::success("1 tracks copied to USB"));
     ASSERT_EQ(reports().size(), 1u);
@@ -135,12 +111,11 @@ TEST_F(Cycle, ADriveMountedDuringACycleIsFilledByTheCycleRightAfter) {
     rig.serve({{"a.mp3", "a"}, {"Set/b.mp3", "b"}});
     rig.addDrive("FIRST");
     QString late;
-    rig.files.beforeEach = [&](Op op, const QString& path) {
-        if (op != Op::stage || !path.endsWith(".m3u8") || !late.isEmpty()) return;
+    rig.files.onceBefore(Op::stage, ".m3u8", [&] {
         late = rig.addDrive("LATE");
         emit rig.mountEvents.volumeMounted();
         emit rig.mountEvents.volumeMounted();
-    };
+    });
     rig.engine().start();
     ASSERT_TRUE(QTest::qWaitFor([&] { return counters()["manifest"] == 2 && rig.states.last().kind == Kind::success; }, 10000));
     QTest::qWait(100);
