@@ -1,15 +1,11 @@
-// A stand-in for the agent's process in the kill test: one sync cycle with the real engine, the
-// real file system and the service client, handling the termination signals as the agent does,
-// and a way to be killed (SIGKILL, no cleanup) just before the Nth file operation of a kind, or
-// sent SIGTERM in the middle of one. Exit status 0 when the cycle ended in success, or was
-// stopped by a signal.
+// The agent's process for the kill test: one sync cycle of the real engine, file system and client,
+// handling termination signals as the agent does; status 0 on success or when stopped by a signal.
 //
 //   spinforge-cycle-runner SERVER DATA_HOME MOUNT_TABLE MEDIA_PREFIX [copy|commit|playlist:N]
 //   spinforge-cycle-runner SERVER DATA_HOME MOUNT_TABLE MEDIA_PREFIX sigterm:copy|read:PATH_PART
 //
-// copy and commit count every copy to the drive and every rename into place (library and drive);
-// playlist counts the playlist's writes. sigterm sends SIGTERM 100 ms into the first copy, or the
-// first read of a file whose path holds PATH_PART, and prints "SIGTERM" as it does.
+// The first kills itself (SIGKILL) before the Nth copy to the drive, rename into place or playlist
+// write; the second sends itself SIGTERM 100 ms into the first copy or read of PATH_PART.
 
 #include "credentials/Keychain.h"
 #include "engine/SyncEngine.h"
@@ -70,8 +66,7 @@ int main(int argc, char** argv) {
                                                         .volumes = {mountTable, {media}},
                                                         .dataHome = dataHome,
                                                         .stop = &stop});
-    // As the agent runs: the event loop until the cycle ends, or a signal ends the loop first; then,
-    // as the agent's owner does on the way out, the engine lets go of whatever it still awaits.
+    // As the agent runs: the event loop until the cycle or a signal ends it, then the engine stopped.
     QCoro::connect(engine.sync(QStringLiteral("kill test")), &app, [] { QCoreApplication::quit(); });
     QCoreApplication::exec();
     engine.stop();

@@ -1,9 +1,7 @@
 #pragma once
 // One fault per row, injected into a whole sync cycle (or a drive registration), then a cycle
-// without it. Each row states what the user reads and what the drive and the library hold after
-// the fault; every row checks that files not ours never change, nothing under a final name is
-// partial or wrong, only staging files are left over and the next cycle heals everything, and
-// leaves a line of docs/reliability.md. Without root, tmpfs and ext4 rows run on folders.
+// without it; each row leaves a line of docs/reliability.md. Without root, tmpfs and ext4 rows run
+// on folders.
 
 #include "support/EngineRig.h"
 

@@ -16,8 +16,7 @@
 namespace testing_support {
 namespace {
 
-// scripts/test-sanitized makes each sanitizer end the program it finds at fault with this status,
-// one none of our programs uses, after a report on its stderr.
+// scripts/test-sanitized has each sanitizer end a program at fault with this status, after a report.
 constexpr int kSanitizerExitStatus = 86;
 
 bool holdsSanitizerReport(const std::string& output) {
@@ -58,8 +57,7 @@ DevServer::DevServer(DevServerOptions options) {
 DevServer::~DevServer() {
     process_.terminate();
     if (!process_.waitForFinished(5000)) process_.kill(), process_.waitForFinished(5000);
-    // Under scripts/test-sanitized a memory error, a leak or undefined behaviour in the server ends
-    // it with a report on its stderr; the test that ran it fails with that report.
+    // Under scripts/test-sanitized a sanitizer's report from the server fails the test that ran it.
     const std::string errors = standardError();
     if (process_.exitCode() == kSanitizerExitStatus || holdsSanitizerReport(errors))
         ADD_FAILURE() << "spinforge-devserver ended with a sanitizer's report:\n" << errors;

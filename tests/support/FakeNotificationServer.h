@@ -1,10 +1,7 @@
 #pragma once
-// A desktop notification server for tests: it owns org.freedesktop.Notifications on the test
-// session's bus, announces `capabilities` (after `capabilitiesDelay`, as a slow server would),
-// records every Notify call and can press a notification's button. It has a bus connection of
-// its own, so calls come through the bus daemon and one is recorded only once the event loop
-// turns. Like a real server it refuses a Notify whose arguments have the wrong types (an int
-// replaces_id, say), recording the signature in `refused` instead. Main thread; one at a time.
+// A notification server on the test session's bus, on a connection of its own (calls are recorded
+// as the event loop turns): it announces `capabilities` after `capabilitiesDelay`, records each
+// Notify, refuses one with the wrong argument types as a real server does, and presses buttons.
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -19,8 +16,7 @@
 
 namespace testing_support {
 
-// A plain virtual object rather than a QObject with slots: it needs no moc run, and it sees the
-// message's signature, which is what a real server checks first.
+// A virtual object, not a QObject with slots: it sees the signature, which a real server checks first.
 class FakeNotificationServer final : public QDBusVirtualObject {
 public:
     struct Call {
