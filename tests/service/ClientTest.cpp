@@ -1,7 +1,5 @@
 // The service client's own rules: where a reference leads, what a reply means, which addresses
-// sign-in refuses, and what a request carries. What the network's failures look like to the DJ is
-// the fault matrix's.
-#include "records/SpinforgeError.h"
+// sign-in refuses, what a request carries, which redirects it refuses.
 #include "service/APIClient.h"
 #include "support/Await.h"
 #include "support/DevServer.h"
@@ -63,11 +61,11 @@ TEST(ClientValidate, StatusAndErrorTextDecideTheFailure) {
     struct Case {
         std::optional<int> status;
         const char* body;
-        std::optional<QString> failure;
+        const char* failure;
     };
     const Case cases[] = {
-        {200, "not json at all", std::nullopt},
-        {299, R"({"error":"ignored on success"})", std::nullopt},
+        {200, "not json at all", "no failure"},
+        {299, R"({"error":"ignored on success"})", "no failure"},
         {std::nullopt, "", "The server returned an invalid response."},
         {401, R"({"error":"Token revoked."})", "Token revoked."},
         {401, "", "Sign in to this Mac first."},
@@ -79,13 +77,7 @@ TEST(ClientValidate, StatusAndErrorTextDecideTheFailure) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.body) + " / " + std::to_string(c.status.value_or(-1)));
-        std::optional<QString> failure;
-        try {
-            APIClient::validate(c.status, QByteArray(c.body));
-        } catch (const SpinforgeError& error) {
-            failure = error.errorDescription();
-        }
-        EXPECT_EQ(failure, c.failure);
+        EXPECT_EQ(failureOf([&] { APIClient::validate(c.status, QByteArray(c.body)); }), c.failure);
     }
 }
 
@@ -108,7 +100,6 @@ TEST_F(ClientRules, RequestsCarryTheStoredTokenVerbatimAndNoneGoesOutWithoutIt) 
     EXPECT_EQ(service.counters()["status"], 0) << "a report without a token was sent";
 
     signIn("t\u00f8k en");
-    EXPECT_EQ(client.authenticatedRequest("/api/client/manifest").transferTimeout(), 1800 * 1000);
     EXPECT_EQ(testing_support::await(client.manifest()).profile.displayName, QStringLiteral("DJ Demo"));
     testing_support::await(client.report(3, true));
     EXPECT_EQ(service.counters()["last_authorization"], "Bearer t\u00f8k en");
