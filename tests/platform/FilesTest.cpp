@@ -1,6 +1,5 @@
-// The real file system: staged files that take their final name only at commit and leave nothing
-// behind otherwise, staging names that always fit, byte-exact copies, small files read only when
-// they are small regular files, and no path on a drive ever reached through a link.
+// The real file system: staging names that always fit, byte-exact copies, small files read only
+// when they are small regular files, and no path on a drive ever reached through a link.
 #include "platform/PosixFileSystem.h"
 #include "platform/StagingName.h"
 #include "support/KernelDrive.h"
@@ -29,34 +28,8 @@ protected:
     PosixFileSystem files;
 };
 
-TEST_F(PosixFiles, AStagedFileTakesItsNameOnlyAtCommitAndLeavesNothingOtherwise) {
-    writeBytes(at("list.m3u8"), "old");
-    writeBytes(at("list.m3u8.spinforge-partial"), "left by a killed write");
-    const Folder here = open();
-    {
-        FileResult<StagedFile> staged = here.stage("list.m3u8");
-        ASSERT_TRUE(staged.ok());
-        EXPECT_TRUE(staged->write("new", 3).ok());
-        EXPECT_TRUE(staged->flush().ok());
-        EXPECT_EQ(fileBytes(at("list.m3u8")), QByteArray("old"));
-        EXPECT_EQ(fileBytes(at("list.m3u8.spinforge-partial")), QByteArray("new")) << "the leftover was not replaced";
-        EXPECT_TRUE(staged->commit().ok());
-    }
-    EXPECT_EQ(fileBytes(at("list.m3u8")), QByteArray("new"));
-    {
-        FileResult<StagedFile> dropped = here.stage("list.m3u8");
-        ASSERT_TRUE(dropped.ok());
-        EXPECT_TRUE(dropped->write("never committed", 15).ok());
-    }
-    EXPECT_TRUE(writeWhole(here, "b.txt", "whole").ok());
-    EXPECT_EQ(fileBytes(at("b.txt")), QByteArray("whole"));
-    EXPECT_EQ(filesBelow(folder.path()), (QStringList{"b.txt", "list.m3u8"}));
-    EXPECT_EQ(fileBytes(at("list.m3u8")), QByteArray("new"));
-}
-
-// Every name a file system takes can be written: a name too long for the plain suffix is staged
-// under a name cut short with a digest of the whole name, so each name keeps exactly one staging
-// name and a killed write's leftover is found again.
+// A name too long for the plain suffix is staged under a name cut short with a digest of it: one
+// staging name per name, so a killed write's leftover is found again.
 TEST_F(PosixFiles, EveryNameThatFitsCanBeStagedUnderANameDerivedFromItAlone) {
     const QByteArray cjk = QString(84, QChar(0x6f22)).toUtf8();  // 252 bytes
     struct Case {
@@ -76,6 +49,7 @@ TEST_F(PosixFiles, EveryNameThatFitsCanBeStagedUnderANameDerivedFromItAlone) {
         writeBytes(at(QString::fromUtf8(staging)), "left by a killed write");
         EXPECT_TRUE(writeWhole(open(), QString::fromUtf8(c.name), "x").ok());
         EXPECT_EQ(filesBelow(folder.path()), QStringList{QString::fromUtf8(c.name)});
+        EXPECT_EQ(fileBytes(at(QString::fromUtf8(c.name))), QByteArray("x")) << "written after the leftover";
         QFile::remove(at(QString::fromUtf8(c.name)));
     }
     const FileStatus tooLong = writeWhole(open(), QString(256, u'n'), "x");
@@ -92,13 +66,6 @@ TEST_F(PosixFiles, ACopyIsByteExactAndOneThatFailsLeavesNothing) {
         FileResult<StagedFile> copy = here.stage("copy");
         ASSERT_TRUE(source.ok() && copy.ok());
         EXPECT_TRUE(copy->copyFrom(*source).ok());
-        EXPECT_EQ(copy->bytesWritten(), large.size());
-        EXPECT_TRUE(copy->flush(true).ok());
-        FileResult<InputFile> back = copy->readBack();
-        ASSERT_TRUE(back.ok());
-        char first[4];
-        EXPECT_EQ(*back->read(first, 4), 4);
-        EXPECT_EQ(QByteArray(first, 4), large.left(4)) << "read back from somewhere other than the start";
         EXPECT_TRUE(copy->commit().ok());
     }
     EXPECT_EQ(fileBytes(at("copy")), large);
@@ -128,9 +95,8 @@ TEST_F(PosixFiles, OnlySmallRegularFilesAreReadAndNothingWaits) {
     EXPECT_FALSE(files.openFolder("/dev", Reach::anywhere)->readSmallFile("zero", 1024).ok());
 }
 
-// A drive is outside input: beneath its held root no operation follows a link, so nothing lands on
-// (or is read from) the computer's own disk however the drive's folders are linked. The same with
-// openat2 and with the walk one step at a time that stands in for it on older kernels.
+// Beneath a drive's held root no operation follows a link, so nothing lands on (or is read from)
+// the computer's own disk: with openat2, and with the step-by-step walk of older kernels.
 TEST_F(PosixFiles, OnADriveNothingGoesThroughALink) {
     QDir().mkpath(at("drive/DJ-Music"));
     QDir().mkpath(at("own/Set"));
