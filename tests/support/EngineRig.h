@@ -41,7 +41,7 @@ public:
 
     // A new, empty drive named `label`, mounted and registered to `profile` unless nullopt.
     QString addDrive(const QString& label, std::optional<qint64> profile = kProfileId);
-    // The drive at `volume` mounted a second time, at `label` beside it; returns that mount point.
+    // A folder drive listed a second time, at `label` beside it (a link); returns that mount point.
     QString mountAlsoAt(const QString& volume, const QString& label);
     // Another, empty stick mounted where a drive was taken away, removed before the drive comes back.
     void mountStrangerAt(const QString& volume);
@@ -96,7 +96,6 @@ private:
     Tracks served_;
     std::vector<std::unique_ptr<KernelDrive>> drives_;
     std::map<QString, std::unique_ptr<KernelDrive>> strangers_;
-    QStringList bound_;  // second mount points of kernel drives
     QStringList listed_;  // folder drives in the rig's mount table
     std::unique_ptr<spinforge::SyncEngine> engine_;
     std::unique_ptr<spinforge::APIClient> api_;
