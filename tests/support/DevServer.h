@@ -23,7 +23,7 @@ class DevServer {
 public:
     // On a free port, once it listens; std::runtime_error with what it said when not within 10 s.
     explicit DevServer(DevServerOptions options = {});
-    // SIGTERM, and SIGKILL after 5 s. A sanitizer's report from the server fails the running test.
+    // SIGTERM, and SIGKILL after 5 s.
     ~DevServer();
     DevServer(const DevServer&) = delete;
     DevServer& operator=(const DevServer&) = delete;
