@@ -1,8 +1,9 @@
 // The real file system: staging names that always fit, byte-exact copies, small files read only
-// when they are small regular files, and no path on a drive ever reached through a link.
+// when they are small regular files, no path on a drive ever reached through a link; and the
+// autostart entry written through it (its Exec quoting is the exec_argument fuzz target's).
+#include "platform/LoginAgent.h"
 #include "platform/PosixFileSystem.h"
 #include "platform/StagingName.h"
-#include "support/KernelDrive.h"
 #include "support/TestSupport.h"
 
 #include <QTemporaryDir>
@@ -57,7 +58,8 @@ TEST_F(PosixFiles, EveryNameThatFitsCanBeStagedUnderANameDerivedFromItAlone) {
     EXPECT_EQ(filesBelow(folder.path()), QStringList());
 }
 
-TEST_F(PosixFiles, ACopyIsByteExactAndOneThatFailsLeavesNothing) {
+// Past the block a copy goes by (the tracks of the other tests are smaller than one).
+TEST_F(PosixFiles, ACopyIsByteExact) {
     const QByteArray large = noise(2 * 1024 * 1024 + 1, 1);
     writeBytes(at("large"), large);
     const Folder here = open();
@@ -69,18 +71,6 @@ TEST_F(PosixFiles, ACopyIsByteExactAndOneThatFailsLeavesNothing) {
         EXPECT_TRUE(copy->commit().ok());
     }
     EXPECT_EQ(fileBytes(at("copy")), large);
-
-    if (const std::optional<std::string> whyNot = whyUnavailable(Disk::tmpfs)) GTEST_SKIP() << "a full disk needs a small tmpfs: " << *whyNot;
-    KernelDrive small(Disk::tmpfs, at("small"), {}, QStringLiteral("size=64k"));
-    {
-        FileResult<InputFile> source = here.openForReading("large");
-        FileResult<StagedFile> copy = open("small").stage("large");
-        ASSERT_TRUE(source.ok() && copy.ok());
-        const FileStatus full = copy->copyFrom(*source);
-        EXPECT_EQ(full.errnum(), ENOSPC);
-        EXPECT_EQ(full.description(), "Could not write " + at("small/large") + ": No space left on device");
-    }
-    EXPECT_EQ(filesBelow(at("small")), QStringList());
 }
 
 TEST_F(PosixFiles, OnlySmallRegularFilesAreReadAndNothingWaits) {
@@ -126,6 +116,20 @@ TEST_F(PosixFiles, OnADriveNothingGoesThroughALink) {
     }
     // The computer's own folders follow links as every program does.
     EXPECT_EQ(open("drive").inspect("DJ-Music/a.mp3")->type, FileInfo::Type::file);
+}
+
+TEST(LoginAgent, WritesTheAutostartEntryWholeAndStartsTheAppImageRatherThanItsInside) {
+    QTemporaryDir config;
+    PosixFileSystem files;
+    const QString entry = config.filePath("autostart/com.spinforge.mac.desktop");
+    writeBytes(entry, QByteArray(4096, 'x'));
+    LoginAgent::install(files, {QStringLiteral("/tmp/.mount_Spin/usr/bin/spinforge"), config.path(),
+                         QStringLiteral("/home/kim/Apps/Spinforge 1.0.AppImage")});
+    EXPECT_EQ(fileBytes(entry), QByteArray("[Desktop Entry]\nType=Application\nName=Spinforge\n"
+                                           "Exec=\"/home/kim/Apps/Spinforge 1.0.AppImage\"\nStartupNotify=false\n"));
+    LoginAgent::install(files, {QStringLiteral("/opt/spinforge/bin/spinforge"), config.path(), {}});
+    EXPECT_TRUE(fileBytes(entry).contains("\nExec=/opt/spinforge/bin/spinforge\n"));
+    EXPECT_EQ(testing_support::filesBelow(config.path()), QStringList{"autostart/com.spinforge.mac.desktop"});
 }
 
 }  // namespace
