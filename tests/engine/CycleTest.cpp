@@ -91,8 +91,7 @@ TEST_F(Cycle, ADriveThatLeavesAfterItsCopiesIsNotReportedSynced) {
     EXPECT_EQ(reports()[0]["body"], R"({"synced":false,"track_count":1})");
 }
 
-// A stick plugged in once the running cycle has chosen its drives gets a cycle of its own right
-// after, however many arrive meanwhile.
+// Sticks plugged in once the running cycle has chosen its drives get one cycle right after.
 TEST_F(Cycle, ADriveMountedDuringACycleIsFilledByTheCycleRightAfter) {
     rig.serve({{"a.mp3", "a"}, {"Set/b.mp3", "b"}});
     rig.addDrive("FIRST");
@@ -110,8 +109,7 @@ TEST_F(Cycle, ADriveMountedDuringACycleIsFilledByTheCycleRightAfter) {
     EXPECT_EQ(rig.states.last(), State::success("2 tracks copied to USB"));
 }
 
-// One file system at two mount points, or one mount point listed twice, is one drive: synced once,
-// listed once.
+// One file system at two mount points is one drive: synced once, listed once.
 TEST_F(Cycle, ADriveMountedTwiceIsSyncedOnce) {
     rig.serve({{"a.mp3", "a"}});
     const QString drive = rig.addDrive("DJSTICK");
@@ -134,8 +132,7 @@ TEST_F(Cycle, ARefusedDownloadLeavesNoFolderBehind) {
     EXPECT_FALSE(QFileInfo::exists(rig.cached("New Folder")));
 }
 
-// The agent quitting mid-download: the cycle must end there and then, not stay suspended for
-// good holding its staged file, and it ends unseen.
+// The agent quitting mid-download: the cycle ends there and then, unseen, not suspended for good.
 TEST_F(Cycle, StopEndsACycleMidDownloadQuietlyAndForGood) {
     rig.serve({{"slow.mp3", QByteArray(600000, 's')}}, {.faults = {R"({"endpoint": "download", "bytes_per_second": 100000})"}});
     QCoro::Task<> cycle = rig.engine().sync("test");

@@ -18,7 +18,7 @@ namespace {
 
 TEST(Integrity, SizeThenTheWholeStreamedDigestDecide) {
     EngineRig rig;
-    const spinforge::Folder folder = rig.openFolder(rig.scratch(""));
+    const spinforge::Folder folder = std::move(*rig.files.openFolder(rig.scratch(""), spinforge::Reach::anywhere));
     const QByteArray block = noise(1024 * 1024, 1);
     struct Check {
         const char* what;
@@ -59,8 +59,7 @@ TEST(Drives, OnlyMountedDrivesRegisteredToTheProfileAreSynced) {
     rig.takeDriveAway(ours);
     EXPECT_EQ(registered(), QStringList());
 
-    // A drive is what its held root holds: a stick of ours put at the same mount point once the
-    // root was opened does not make the drive there ours.
+    // A drive is what its held root holds, not a stick of ours mounted there once the root was opened.
     rig.files.onceBefore(FaultyFileSystem::Op::checkWritable, none, [&] {
         rig.takeDriveAway(none);
         rig.mountStrangerAt(none);
@@ -127,8 +126,8 @@ TEST_F(Registration, OnlyDrivesWhereRemovableDrivesAreMountedCanBeRegistered) {
     EXPECT_EQ(rig.service().counters()["manifest"], 0);
 }
 
-// After a sign-in to another account the held manifest is that of the account before: a
-// registration must not write the old profile onto the drive, nor fill it with the old library.
+// After a sign-in to another account the held manifest is the old account's: a registration must
+// write neither its profile nor its library.
 TEST_F(Registration, AfterSigningInToAnotherAccountTheDriveGetsThatAccountsProfile) {
     rig.runCycle();  // holds account 7's manifest now
     rig.service().setFault(R"({"endpoint": "manifest", "status": 500, "times": 1})");  // the new account's first sync fails
@@ -168,8 +167,8 @@ TEST_F(Registration, RepliesToRequestsMadeBeforeASignInDriveNothing) {
     EXPECT_EQ(rig.settings.displayName(), QStringLiteral("DJ Demo"));
 }
 
-// A drive unmounted just as its root is opened leaves its empty mount folder, which lies on the
-// computer's own disk: the root held must be the mount the table lists, or nothing is written.
+// A drive unmounted as its root is opened leaves its mount folder on the computer's own disk: the
+// root held must be the mount the table lists, or nothing is written.
 TEST(RegistrationRace, ADriveGoneAsItsRootIsOpenedIsNotWrittenTo) {
     if (const std::optional<std::string> why = whyUnavailable(Disk::tmpfs)) GTEST_SKIP() << *why;
     EngineRig rig(Disk::tmpfs);

@@ -131,12 +131,6 @@ spinforge::EngineSeams EngineRig::seams() {
             timeouts};
 }
 
-spinforge::Folder EngineRig::openFolder(const QString& path) {
-    spinforge::FileResult<spinforge::Folder> folder = files.openFolder(path, spinforge::Reach::anywhere);
-    if (!folder.ok()) throw std::runtime_error(folder.status().description().toStdString());
-    return std::move(*folder);
-}
-
 spinforge::LibraryCache& EngineRig::library() {
     if (!library_) {
         api_ = std::make_unique<spinforge::APIClient>(keyring, settings, timeouts);

@@ -53,7 +53,6 @@ public:
     void bringDriveBack(const QString& volume);
 
     spinforge::EngineSeams seams();
-    spinforge::Folder openFolder(const QString& path);
     spinforge::LibraryCache& library();
     // Made at first use; reset gives a new one, as a restart of the agent would.
     spinforge::SyncEngine& engine();
