@@ -44,6 +44,32 @@ std::string faultOnDisk(const Case& c) {
     return c.disk == c.row->disks.front() ? c.row->fault : c.row->fault + " \u2014 on " + nameOf(c.disk);
 }
 
+// "a.mp3, c.mp3 new · b.mp3 old · d.mp3 missing"; staging files left, if any, follow.
+std::string describe(const QMap<QString, Version>& files, const QStringList& leftovers) {
+    // Tracks in name order, then the playlist; each kind once.
+    static const std::pair<Version, const char*> kinds[] = {
+        {Version::current, "new"}, {Version::old, "old"}, {Version::missing, "missing"},
+        {Version::tampered, "as the other program left it"}, {Version::wrong, "WRONG"}};
+    // A long name as its start and its end.
+    const auto shortened = [](const QString& path) {
+        const QString name = QFileInfo(path).fileName();
+        return name.size() <= 40 ? name : name.left(16) + QChar(0x2026) + name.right(8);
+    };
+    QStringList parts;
+    for (const auto& [version, word] : kinds) {
+        QStringList names;
+        for (auto file = files.begin(); file != files.end(); ++file)
+            if (file.value() == version && file.key() != u"playlist") names << shortened(file.key());
+        if (files.contains(QStringLiteral("playlist")) && files.value(QStringLiteral("playlist")) == version) names << "playlist";
+        if (!names.isEmpty()) parts << names.join(", ") + u' ' + QString::fromLatin1(word);
+    }
+    QString text = parts.join(QStringLiteral(" \u00b7 "));
+    QStringList staged;
+    for (const QString& file : leftovers) staged << shortened(file);
+    if (!staged.isEmpty()) text += QStringLiteral("; staging file left: ") + staged.join(", ");
+    return text.toStdString();
+}
+
 }  // namespace
 
 std::vector<Case> FaultMatrix::casesOf(const char* group, const std::vector<Row>& rows) {
@@ -237,31 +263,6 @@ void FaultMatrix::run(bool registration) {
                     << describe(observe(true), leftovers(true));
     recordRow({testName(), c.group, row.order, faultOnDisk(c), userSees, drive, inLibrary, ok ? "yes" : "no",
                r.disk() != Disk::folder});
-}
-
-std::string describe(const QMap<QString, Version>& files, const QStringList& leftovers) {
-    // Tracks in name order, then the playlist; each kind once.
-    static const std::pair<Version, const char*> kinds[] = {
-        {Version::current, "new"}, {Version::old, "old"}, {Version::missing, "missing"},
-        {Version::tampered, "as the other program left it"}, {Version::wrong, "WRONG"}};
-    // A long name as its start and its end.
-    const auto shortened = [](const QString& path) {
-        const QString name = QFileInfo(path).fileName();
-        return name.size() <= 40 ? name : name.left(16) + QChar(0x2026) + name.right(8);
-    };
-    QStringList parts;
-    for (const auto& [version, word] : kinds) {
-        QStringList names;
-        for (auto file = files.begin(); file != files.end(); ++file)
-            if (file.value() == version && file.key() != u"playlist") names << shortened(file.key());
-        if (files.contains(QStringLiteral("playlist")) && files.value(QStringLiteral("playlist")) == version) names << "playlist";
-        if (!names.isEmpty()) parts << names.join(", ") + u' ' + QString::fromLatin1(word);
-    }
-    QString text = parts.join(QStringLiteral(" \u00b7 "));
-    QStringList staged;
-    for (const QString& file : leftovers) staged << shortened(file);
-    if (!staged.isEmpty()) text += QStringLiteral("; staging file left: ") + staged.join(", ");
-    return text.toStdString();
 }
 
 }  // namespace testing_support

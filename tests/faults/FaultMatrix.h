@@ -89,9 +89,6 @@ private:
     QStringList tampered_;
 };
 
-// "a.mp3, c.mp3 new · b.mp3 old · d.mp3 missing"; staging files left, if any, follow.
-std::string describe(const QMap<QString, Version>& files, const QStringList& leftovers);
-
 // Track bytes of the rows' library, the same in every run.
 inline const QByteArray kTrackA = noise(48 * 1024, 1);
 inline const QByteArray kTrackB = noise(160 * 1024, 2);

@@ -72,8 +72,7 @@ protected:
         return {status, QString::fromUtf8(runner.readAllStandardOutput()).trimmed()};
     }
 
-    // Kills a cycle `delay` after launch, or `delay` after a download began. True when the kill
-    // landed before the cycle ended.
+    // Kills a cycle `delay` after launch or after a download began; true when it landed in time.
     bool killAfter(int version, std::chrono::milliseconds delay, bool duringDownload) {
         QProcess runner;
         drive.start(runner, *servers[version], data.path());
