@@ -1,5 +1,4 @@
-// The device token against the real Secret Service of the test session (gnome-keyring), and
-// against what the desktop's own tool, secret-tool, stores and finds.
+// The device token against the session's real Secret Service (gnome-keyring) and secret-tool.
 #include "credentials/Keychain.h"
 #include "platform/SecretServiceKeyring.h"
 #include "support/Fakes.h"

@@ -47,8 +47,7 @@ TEST_F(DesktopNotifierTest, EachPostIsNewAndItsBodyEscapedExactlyWhenTheServerRe
     EXPECT_EQ(call.replacesId, 0u);
 }
 
-// The server's answer to what it shows comes late; the post returns at once all the same, and goes
-// out once the answer is there.
+// The server's capabilities come late; the post returns at once and goes out once they are there.
 TEST_F(DesktopNotifierTest, APostNeverWaitsOnASlowServer) {
     server.capabilities << QStringLiteral("body-markup");
     server.capabilitiesDelay = 1500ms;

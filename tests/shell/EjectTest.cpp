@@ -75,8 +75,8 @@ TEST_F(Eject, FromTheMenuEachOutcomeIsToldInItsOwnWords) {
     }
 }
 
-// The items are locked while a cycle runs, and the button of an earlier cycle's notification,
-// pressed meanwhile, ejects that cycle's drives only once the running cycle has ended.
+// The items are locked while a cycle runs; an earlier cycle's Eject button pressed meanwhile ejects
+// that cycle's drives once the running one has ended.
 TEST_F(Eject, NoEjectLandsInTheMiddleOfACycle) {
     const QString backup = rig.addDrive(QStringLiteral("BACKUP"));
     rig.addDrive(QStringLiteral("NOT OURS"), std::nullopt);
