@@ -58,13 +58,9 @@ int main(int argc, char** argv) {
     }
     testing_support::RecordingNotifier notifier;
     spinforge::MountEvents mountEvents;
-    spinforge::SyncEngine engine(spinforge::EngineSeams{.keyring = keyring,
-                                                        .settings = settings,
-                                                        .files = files,
-                                                        .notifier = notifier,
-                                                        .mountEvents = mountEvents,
-                                                        .volumes = {mountTable, {media}},
-                                                        .dataHome = dataHome,
+    spinforge::SyncEngine engine(spinforge::EngineSeams{.keyring = keyring, .settings = settings, .files = files,
+                                                        .notifier = notifier, .mountEvents = mountEvents,
+                                                        .volumes = {mountTable, {media}}, .dataHome = dataHome,
                                                         .stop = &stop});
     // As the agent runs: the event loop until the cycle or a signal ends it, then the engine stopped.
     QCoro::connect(engine.sync(QStringLiteral("kill test")), &app, [] { QCoreApplication::quit(); });
