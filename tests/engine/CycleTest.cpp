@@ -1,7 +1,6 @@
 // Whole sync cycles as the shell sees them: states, notifications, what the service was told, and
 // when cycles start at all. What faults do to a cycle is the fault matrix's.
 
-#include "support/Await.h"
 #include "support/EngineRig.h"
 
 #include <QtCore/qtestsupport_core.h>

@@ -20,12 +20,10 @@ namespace testing_support {
 class FakeNotificationServer final : public QDBusVirtualObject {
 public:
     struct Call {
-        QString appName;
         uint replacesId = 0;
         QString icon, title, body;
         QStringList actions;  // key, label, key, label…
         QVariantMap hints;
-        int timeout = 0;
     };
 
     FakeNotificationServer() {
@@ -70,8 +68,8 @@ public:
             return connection.send(message.createErrorReply(QDBusError::InvalidArgs, QStringLiteral("Wrong arguments")));
         }
         const QVariantList args = message.arguments();
-        calls.append({args[0].toString(), args[1].toUInt(), args[2].toString(), args[3].toString(), args[4].toString(),
-                      args[5].toStringList(), qdbus_cast<QVariantMap>(args[6]), args[7].toInt()});
+        calls.append({args[1].toUInt(), args[2].toString(), args[3].toString(), args[4].toString(), args[5].toStringList(),
+                      qdbus_cast<QVariantMap>(args[6])});
         return connection.send(message.createReply(QVariant::fromValue(uint(calls.size()))));
     }
 
