@@ -1,7 +1,6 @@
 #pragma once
-// What the fuzz targets share: libFuzzer's bytes as Qt's types, and one way to stop when a
-// property does not hold. abort() is what libFuzzer records as a crash, keeping the input that
-// caused it, so every violation leaves a reproducer behind.
+// What the fuzz targets share. A property that does not hold aborts: libFuzzer records that as a
+// crash and keeps the input that caused it.
 
 #include <QByteArray>
 #include <QString>

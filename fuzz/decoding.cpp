@@ -1,8 +1,6 @@
-// The service's replies, decoded from any bytes: each either decodes or fails with DecodingError
-// (nothing else may escape) whose text is one whole line, and a manifest that decodes holds no
-// profile folder, display name or track path that would leave its folder on disk or hold a control
-// character, so that its playlist has exactly one line per track. Members the records don't read
-// change nothing: a reply decodes as it does with them taken out.
+// The service's replies from any bytes: each decodes or fails with a one-line DecodingError; a
+// decoded manifest holds no name that leaves its folder or holds a control character, so its
+// playlist has one line per track; members the records don't read change nothing.
 #include "engine/Playlist.h"
 #include "fuzz/FuzzSupport.h"
 #include "records/Decoding.h"
@@ -23,13 +21,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Stand-ins for where the names end up: the account's folder on a drive, below it the tracks;
-// the playlist at the drive's root.
+// Where the names end up: the account's folder on a drive with the tracks below it, the playlist at its root.
 const fs::path kDriveRoot = "/media/kim/DJ USB";
 const fs::path kMusicFolder = kDriveRoot / "DJ-Music";
 
-// Judged by the standard library's lexical path rules, not by PathSafety's own, so that a
-// mistake in those rules cannot hide itself here.
+// By the standard library's path rules, not PathSafety's, so that a mistake in those cannot hide here.
 bool staysStrictlyBelow(const fs::path& folder, const QString& relative) {
     if (relative.contains(QChar(u'\0'))) return false;  // the system would cut the name there
     const fs::path joined = (folder / relative.toStdString()).lexically_normal();
@@ -37,13 +33,13 @@ bool staysStrictlyBelow(const fs::path& folder, const QString& relative) {
     return !inside.empty() && inside != "." && *inside.begin() != "..";
 }
 
-// The playlist's name must be a file right in the drive's root.
 QStringList relativePaths(const Manifest& manifest) {
     QStringList paths;
     for (const Track& track : manifest.tracks) paths << track.relativePath;
     return paths;
 }
 
+// The playlist's name must be a file right in the drive's root.
 bool isOneNameInTheRoot(const Profile& profile) {
     const QString fileName = Playlist::fileName(profile);
     if (fileName.contains(QChar(u'\0'))) return false;
@@ -92,8 +88,7 @@ void keepOnly(nlohmann::json& object, const Keys& keys) {
         member = keys.count(member.key()) ? std::next(member) : object.erase(member);
 }
 
-// A number with a fraction is not written out again as it was read (a double keeps 17 digits):
-// where the kept part holds one, the comparison below would judge the round trip, not decoding.
+// A fraction is not written out as it was read: where one is kept, the round trip would be judged.
 bool holdsFraction(const nlohmann::json& value) {
     if (value.is_number_float()) return true;
     if (value.is_structured())
@@ -112,8 +107,7 @@ std::variant<std::string, decltype(std::declval<Decode>()(QByteArray()))> outcom
     }
 }
 
-// The reply parsed whole, its unknown members removed with nlohmann's own operations, written out
-// again: it must decode exactly as the reply itself does.
+// The reply without its unknown members (removed with nlohmann's own operations) decodes as it does.
 void checkUnknownMembersChangeNothing(const QByteArray& body) {
     nlohmann::json document;
     try {

@@ -1,8 +1,6 @@
-// The program path in the autostart entry, quoted for its Exec key: read back the way a launcher
-// reads it (the string value's escapes, then field codes, then the command line's quoting), it is
-// the one original argument, and the entry keeps exactly its own lines and keys.
-//
-// Input: the program path as UTF-8. File names never hold NUL, so inputs with one are skipped.
+// The program path (UTF-8, no NUL) quoted for the autostart entry's Exec key reads back as a
+// launcher reads it (string escapes, field codes, then quoting) as the one original argument, and
+// the entry keeps exactly its own lines and keys.
 #include "fuzz/FuzzSupport.h"
 #include "platform/LoginAgent.h"
 
@@ -16,8 +14,7 @@ using spinforge::fuzz::violated;
 
 namespace {
 
-// A desktop entry's string value: "\s", "\n", "\t", "\r" and "\\" are its escapes; any other
-// backslash sequence is undefined, and counted as a failure.
+// A desktop entry's string value: "\s", "\n", "\t", "\r" and "\\" are its escapes; any other fails.
 std::optional<QString> stringValue(const QString& written) {
     QString value;
     for (qsizetype i = 0; i < written.size(); ++i) {

@@ -1,9 +1,6 @@
-// The request address made from the "serverURL" setting and a reference (a fixed API path or a
-// track's download_url from the manifest): whatever either holds, the result is a refusal or an
-// http(s) URL, never a local file or another scheme.
-//
-// Input: the setting, a line feed, then the reference. Without a line feed there is no setting
-// and the whole input is the reference.
+// The request address made from the "serverURL" setting and a reference (an API path or a track's
+// download_url) is a refusal or an http(s) URL, never a local file or another scheme. Input: the
+// setting, a line feed, the reference; without a line feed, no setting and all of it the reference.
 #include "fuzz/FuzzSupport.h"
 #include "records/SpinforgeError.h"
 #include "service/APIClient.h"

@@ -1,6 +1,5 @@
-// A drive's registration marker, read from whatever bytes the drive holds: decoding never
-// fails in any way but nullopt, a marker that decodes is written back as one line that decodes
-// to the same marker, and a marker written for any profile reads back as written.
+// A drive's marker from any bytes: decoding fails only as nullopt, a decoded marker is written back
+// as one line that decodes to itself, and a marker written for any profile reads back as written.
 #include "engine/USBMarker.h"
 #include "fuzz/FuzzSupport.h"
 
@@ -32,8 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (const std::optional<USBMarker> marker = USBMarker::decode(bytes))
         checkWrittenBack(*marker, "a decoded marker written back decodes to itself");
 
-    // The same bytes as the names of a profile being registered (as the service's decoder
-    // would have handed them over: valid UTF-8).
+    // The same bytes as the names of a profile being registered (valid UTF-8, as decoded).
     const QString text = QString::fromUtf8(bytes);
     const Profile profile{qint64(size) - 64, text, text};
     const QDateTime registered = QDateTime::fromSecsSinceEpoch(qint64(qChecksum(bytes)) * 40000, Qt::UTC);

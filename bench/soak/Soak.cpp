@@ -1,8 +1,6 @@
-// spinforge-soak: hundreds of sync cycles of one engine onto two drives, about every other one with
-// a fault picked by a seed, through the fault matrix's rig: the development service's fault
-// switches and the file-operations seam. A cycle must fail exactly when its fault calls for it, and
-// after every successful one the library and both drives must hold every track exactly, with
-// nothing left over. Peak memory and open file descriptors are watched. See scripts/soak.
+// spinforge-soak: hundreds of sync cycles onto two drives through the fault matrix's rig, about
+// every other one with a seeded fault. A cycle must fail exactly when its fault calls for it, and
+// a success leaves every track exact; peak memory and open file descriptors are watched.
 
 #include "support/EngineRig.h"
 
@@ -58,8 +56,7 @@ long peakKiB() {
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
 }
-// Sockets are counted apart: the network layer keeps a few connections to the service alive
-// between cycles and closes idle ones when it likes, so their number wanders within its limit.
+// Sockets apart: the network layer keeps up to its limit alive and closes idle ones when it likes.
 struct Descriptors {
     int files = 0, sockets = 0;
 };

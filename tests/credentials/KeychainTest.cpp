@@ -1,15 +1,15 @@
-// The device token against the real Secret Service of the test session (gnome-keyring), and
-// against what the desktop's own tool, secret-tool, stores and finds.
+// The device token against the session's real Secret Service (gnome-keyring) and secret-tool.
 #include "credentials/Keychain.h"
 #include "platform/SecretServiceKeyring.h"
-#include "records/SpinforgeError.h"
 #include "support/Fakes.h"
+#include "support/TestSupport.h"
 
 #include <QProcess>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
 using namespace spinforge;
+using testing_support::failureOf;
 
 namespace {
 
@@ -21,15 +21,6 @@ QByteArray secretTool(const QStringList& arguments, const QByteArray& input = {}
     tool.closeWriteChannel();
     tool.waitForFinished(10000);
     return tool.exitCode() == 0 ? tool.readAllStandardOutput() : "secret-tool failed: " + tool.readAllStandardError();
-}
-
-std::string saveFailure(Keyring& keyring, const QString& token) {
-    try {
-        Keychain::save(keyring, token);
-    } catch (const SpinforgeError& error) {
-        return error.what();
-    }
-    return {};
 }
 
 class KeychainTest : public ::testing::Test {
@@ -65,7 +56,8 @@ TEST(KeychainRefused, ARefusedStoreSaysItsStatusAndLeavesNoToken) {
     testing_support::MemoryKeyring keyring;
     Keychain::save(keyring, QStringLiteral("old"));
     keyring.refuseWith = -25299;
-    EXPECT_EQ(saveFailure(keyring, QStringLiteral("new")), "Could not secure the device token (-25299).");
+    EXPECT_EQ(failureOf([&] { Keychain::save(keyring, QStringLiteral("new")); }),
+              "Could not secure the device token (-25299).");
     EXPECT_EQ(Keychain::load(keyring), std::nullopt);
 }
 
@@ -75,7 +67,7 @@ TEST(KeychainWithoutSecretService, ReadsNoTokenAndSaveReportsTheStatus) {
     SecretServiceKeyring keyring;
     EXPECT_EQ(Keychain::load(keyring), std::nullopt);
     EXPECT_TRUE(QRegularExpression(R"(^Could not secure the device token \(-?\d+\)\.$)")
-                    .match(QString::fromStdString(saveFailure(keyring, QStringLiteral("tok"))))
+                    .match(QString::fromStdString(failureOf([&] { Keychain::save(keyring, QStringLiteral("tok")); })))
                     .hasMatch());
 }
 

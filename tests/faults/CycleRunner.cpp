@@ -1,15 +1,11 @@
-// A stand-in for the agent's process in the kill test: one sync cycle with the real engine, the
-// real file system and the service client, handling the termination signals as the agent does,
-// and a way to be killed (SIGKILL, no cleanup) just before the Nth file operation of a kind, or
-// sent SIGTERM in the middle of one. Exit status 0 when the cycle ended in success, or was
-// stopped by a signal.
+// The agent's process for the kill test: one sync cycle of the real engine, file system and client,
+// handling termination signals as the agent does; status 0 on success or when stopped by a signal.
 //
 //   spinforge-cycle-runner SERVER DATA_HOME MOUNT_TABLE MEDIA_PREFIX [copy|commit|playlist:N]
 //   spinforge-cycle-runner SERVER DATA_HOME MOUNT_TABLE MEDIA_PREFIX sigterm:copy|read:PATH_PART
 //
-// copy and commit count every copy to the drive and every rename into place (library and drive);
-// playlist counts the playlist's writes. sigterm sends SIGTERM 100 ms into the first copy, or the
-// first read of a file whose path holds PATH_PART, and prints "SIGTERM" as it does.
+// The first kills itself (SIGKILL) before the Nth copy to the drive, rename into place or playlist
+// write; the second sends itself SIGTERM 100 ms into the first copy or read of PATH_PART.
 
 #include "credentials/Keychain.h"
 #include "engine/SyncEngine.h"
@@ -43,16 +39,13 @@ int main(int argc, char** argv) {
     FaultyFileSystem files(&stop);
     if (args.size() > 5 && args[5].startsWith(u"sigterm:")) {
         const QStringList at = args[5].split(u':');
-        const Op op = at.value(1) == u"copy" ? Op::copy : Op::read;
-        files.beforeEach = [op, part = at.value(2), sent = false](Op seen, const QString& path) mutable {
-            if (sent || seen != op || !path.contains(part)) return;
-            sent = true;
+        files.onceBefore(at.value(1) == u"copy" ? Op::copy : Op::read, at.value(2), [] {
             std::thread([] {
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
                 QTextStream(stdout) << "SIGTERM" << Qt::endl;
                 ::kill(::getpid(), SIGTERM);
             }).detach();
-        };
+        });
     } else if (args.size() > 5 && !args[5].isEmpty()) {
         const QStringList killAt = args[5].split(u':');
         const std::map<QString, Op> kinds{{"copy", Op::copy}, {"commit", Op::commit}, {"playlist", Op::stage}};
@@ -65,16 +58,11 @@ int main(int argc, char** argv) {
     }
     testing_support::RecordingNotifier notifier;
     spinforge::MountEvents mountEvents;
-    spinforge::SyncEngine engine(spinforge::EngineSeams{.keyring = keyring,
-                                                        .settings = settings,
-                                                        .files = files,
-                                                        .notifier = notifier,
-                                                        .mountEvents = mountEvents,
-                                                        .volumes = {mountTable, {media}},
-                                                        .dataHome = dataHome,
+    spinforge::SyncEngine engine(spinforge::EngineSeams{.keyring = keyring, .settings = settings, .files = files,
+                                                        .notifier = notifier, .mountEvents = mountEvents,
+                                                        .volumes = {mountTable, {media}}, .dataHome = dataHome,
                                                         .stop = &stop});
-    // As the agent runs: the event loop until the cycle ends, or a signal ends the loop first; then,
-    // as the agent's owner does on the way out, the engine lets go of whatever it still awaits.
+    // As the agent runs: the event loop until the cycle or a signal ends it, then the engine stopped.
     QCoro::connect(engine.sync(QStringLiteral("kill test")), &app, [] { QCoreApplication::quit(); });
     QCoreApplication::exec();
     engine.stop();

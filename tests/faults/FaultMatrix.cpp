@@ -44,6 +44,32 @@ std::string faultOnDisk(const Case& c) {
     return c.disk == c.row->disks.front() ? c.row->fault : c.row->fault + " \u2014 on " + nameOf(c.disk);
 }
 
+// "a.mp3, c.mp3 new · b.mp3 old · d.mp3 missing"; staging files left, if any, follow.
+std::string describe(const QMap<QString, Version>& files, const QStringList& leftovers) {
+    // Tracks in name order, then the playlist; each kind once.
+    static const std::pair<Version, const char*> kinds[] = {
+        {Version::current, "new"}, {Version::old, "old"}, {Version::missing, "missing"},
+        {Version::tampered, "as the other program left it"}, {Version::wrong, "WRONG"}};
+    // A long name as its start and its end.
+    const auto shortened = [](const QString& path) {
+        const QString name = QFileInfo(path).fileName();
+        return name.size() <= 40 ? name : name.left(16) + QChar(0x2026) + name.right(8);
+    };
+    QStringList parts;
+    for (const auto& [version, word] : kinds) {
+        QStringList names;
+        for (auto file = files.begin(); file != files.end(); ++file)
+            if (file.value() == version && file.key() != u"playlist") names << shortened(file.key());
+        if (files.contains(QStringLiteral("playlist")) && files.value(QStringLiteral("playlist")) == version) names << "playlist";
+        if (!names.isEmpty()) parts << names.join(", ") + u' ' + QString::fromLatin1(word);
+    }
+    QString text = parts.join(QStringLiteral(" \u00b7 "));
+    QStringList staged;
+    for (const QString& file : leftovers) staged << shortened(file);
+    if (!staged.isEmpty()) text += QStringLiteral("; staging file left: ") + staged.join(", ");
+    return text.toStdString();
+}
+
 }  // namespace
 
 std::vector<Case> FaultMatrix::casesOf(const char* group, const std::vector<Row>& rows) {
@@ -61,8 +87,7 @@ std::string FaultMatrix::nameOf(const ::testing::TestParamInfo<Case>& info) {
 void FaultMatrix::SetUp() {
     const Case& c = GetParam();
     const Disk disk = diskHere(c.disk);
-    const std::optional<std::string> why = whyUnavailable(disk);
-    if (why) {
+    if (const std::optional<std::string> why = whyUnavailable(disk)) {
         recordRow({testName(), c.group, c.row->order, faultOnDisk(c), "\u2014", "\u2014", "\u2014", "not run here: " + *why, true});
         GTEST_SKIP() << *why;
     }
@@ -72,7 +97,21 @@ void FaultMatrix::SetUp() {
     volume_ = rig_->addDrive(QStringLiteral("DJSTICK"));
     held_ = ::open(QFile::encodeName(volume_).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     root_ = QStringLiteral("/proc/self/fd/%1").arg(held_);
-    putPreviousState();
+    // Before the fault: an older b.mp3 on the drive and in the library, beside the current a.mp3.
+    writeBytes(onDrive("House/a.mp3"), kTrackA);
+    writeBytes(onDrive("House/b.mp3"), kOldTrackB);
+    writeBytes(rig_->playlistOf(root_), kOldPlaylist);
+    writeBytes(rig_->cached("House/a.mp3"), kTrackA);
+    writeBytes(rig_->cached("House/b.mp3"), kOldTrackB);
+    // Files that are not ours: on the drive, beside our tracks, and on the computer's own disk.
+    others_ = {{root_ + "/autorun.inf", "[autorun]\nlabel=DJSTICK\n"},
+               {root_ + "/Notes/setlist.txt", "1. warm-up\n2. peak\n"},
+               {root_ + "/DJ-Music/Other Set/x.mp3", noise(8 * 1024, 90)},
+               {onDrive("House/mine.mp3"), noise(8 * 1024, 91)},
+               {rig_->cached("House/mine.mp3"), noise(8 * 1024, 92)},
+               {outside() + "/keep.txt", "the computer's own\n"}};
+    for (auto other = others_.begin(); other != others_.end(); ++other) writeBytes(other.key(), other.value());
+    others_.insert(root_ + u'/' + kMarker, fileBytes(root_ + u'/' + kMarker));
 }
 
 void FaultMatrix::TearDown() {
@@ -83,7 +122,7 @@ void FaultMatrix::TearDown() {
 
 void FaultMatrix::serveWithoutExtras() {
     for (const auto& [path, bytes] : GetParam().row->extra)
-        if (QFile::exists(rig_->cached(path))) others_.insert(rig_->cached(path), fileBytes(rig_->cached(path)));
+        if (QFile::exists(rig_->cached(path))) remember(rig_->cached(path));
     rig_->serve(kTracks);
 }
 
@@ -106,10 +145,6 @@ void FaultMatrix::swapBack() {
     rig_->bringDriveBack(volume_);
 }
 
-void FaultMatrix::forget(const QString& path) { others_.remove(path); }
-
-void FaultMatrix::remember(const QString& path) { others_.insert(path, fileBytes(path)); }
-
 void FaultMatrix::emulateFat(qint64 maxFileSize) {
     if (rig_->disk() != Disk::exfat && rig_->disk() != Disk::vfat) rig_->files.emulateFat(volume_, maxFileSize);
 }
@@ -119,43 +154,24 @@ void FaultMatrix::tamper(const QString& relativePath, const QByteArray& bytes) {
     writeBytes(rig_->cached(relativePath), bytes);
 }
 
-void FaultMatrix::putPreviousState() {
-    writeBytes(onDrive("House/a.mp3"), kTrackA);
-    writeBytes(onDrive("House/b.mp3"), kOldTrackB);
-    writeBytes(rig_->playlistOf(root_), kOldPlaylist);
-    writeBytes(rig_->cached("House/a.mp3"), kTrackA);
-    writeBytes(rig_->cached("House/b.mp3"), kOldTrackB);
-    // Files that are not ours: on the drive, beside our tracks, and on the computer's own disk.
-    others_ = {{root_ + "/autorun.inf", "[autorun]\nlabel=DJSTICK\n"},
-               {root_ + "/Notes/setlist.txt", "1. warm-up\n2. peak\n"},
-               {root_ + "/DJ-Music/Other Set/x.mp3", noise(8 * 1024, 90)},
-               {onDrive("House/mine.mp3"), noise(8 * 1024, 91)},
-               {rig_->cached("House/mine.mp3"), noise(8 * 1024, 92)},
-               {outside() + "/keep.txt", "the computer's own\n"}};
-    for (auto other = others_.begin(); other != others_.end(); ++other) writeBytes(other.key(), other.value());
-    others_.insert(root_ + u'/' + kMarker, fileBytes(root_ + u'/' + kMarker));
-}
-
-QMap<QString, Version> FaultMatrix::observeDrive() const {
-    QMap<QString, Version> seen;
-    for (const auto& [path, bytes] : rig_->served())
-        seen.insert(path, versionOf(onDrive(path), bytes, path == u"House/b.mp3" ? kOldTrackB : QByteArray()));
-    seen.insert(QStringLiteral("playlist"), versionOf(rig_->playlistOf(root_), rig_->servedPlaylist(), kOldPlaylist));
-    return seen;
-}
-
-QMap<QString, Version> FaultMatrix::observeLibrary() const {
+QMap<QString, Version> FaultMatrix::observe(bool drive) const {
     QMap<QString, Version> seen;
     for (const auto& [path, bytes] : rig_->served()) {
-        Version version = versionOf(rig_->cached(path), bytes, path == u"House/b.mp3" ? kOldTrackB : QByteArray());
-        if (version == Version::wrong && tampered_.contains(path)) version = Version::tampered;
+        const QByteArray old = path == u"House/b.mp3" ? kOldTrackB : QByteArray();
+        Version version = versionOf(drive ? onDrive(path) : rig_->cached(path), bytes, old);
+        if (!drive && version == Version::wrong && tampered_.contains(path)) version = Version::tampered;
         seen.insert(path, version);
     }
+    if (drive)
+        seen.insert(QStringLiteral("playlist"), versionOf(rig_->playlistOf(root_), rig_->servedPlaylist(), kOldPlaylist));
     return seen;
 }
 
-// Files below `folder` that are neither final names (`ours`) nor others'.
-QStringList FaultMatrix::leftovers(const QString& folder, const QStringList& ours) const {
+// Files below the drive's root or the library that are neither our final names nor others'.
+QStringList FaultMatrix::leftovers(bool drive) const {
+    QStringList ours = drive ? QStringList{kMarker, QFileInfo(rig_->playlistOf(root_)).fileName()} : QStringList();
+    for (const auto& track : rig_->served()) ours << (drive ? "DJ-Music/Demo Set/" : "") + track.first;
+    const QString folder = drive ? root_ : rig_->cacheRoot();
     QStringList left;
     for (const QString& file : filesBelow(folder))
         if (!ours.contains(file) && !others_.contains(folder + u'/' + file)) left << file;
@@ -172,19 +188,14 @@ QStringList FaultMatrix::othersChanged() const {
 }
 
 void FaultMatrix::expectPromisesKept(const std::string& when) const {
-    for (const auto& seen : {observeDrive(), observeLibrary()})
+    for (const bool drive : {true, false}) {
+        const QMap<QString, Version> seen = observe(drive);
         for (auto file = seen.begin(); file != seen.end(); ++file)
             EXPECT_NE(file.value(), Version::wrong) << file.key().toStdString() << " is partial or wrong " << when;
+        for (const QString& file : leftovers(drive))
+            EXPECT_TRUE(file.endsWith(".spinforge-partial")) << "unexpected " << file.toStdString() << ' ' << when;
+    }
     EXPECT_EQ(othersChanged(), QStringList()) << "files that are not ours changed " << when;
-    QStringList ours{kMarker, QFileInfo(rig_->playlistOf(root_)).fileName()}, library;
-    for (const auto& track : rig_->served()) ours << "DJ-Music/Demo Set/" + track.first, library << track.first;
-    for (const QString& file : leftovers(root_, ours) + leftovers(rig_->cacheRoot(), library))
-        EXPECT_TRUE(file.endsWith(QLatin1String(".spinforge-partial"))) << "unexpected " << file.toStdString() << ' ' << when;
-}
-
-bool FaultMatrix::recovered() const {
-    return rig_->states.last().kind == Kind::success && rig_->offFromServed({root_}, true, others_.keys()).isEmpty() &&
-           othersChanged().isEmpty();
 }
 
 std::string FaultMatrix::stable(const QString& text) const {
@@ -234,12 +245,8 @@ void FaultMatrix::run(bool registration) {
     if (row.serviceFaultUses) {
         EXPECT_GE(r.service().counters()["faults_used"].get<int>(), row.serviceFaultUses);
     }
-    QStringList ours{kMarker, QFileInfo(r.playlistOf(root_)).fileName()};
-    for (const auto& track : r.served()) ours << "DJ-Music/Demo Set/" + track.first;
-    const std::string drive = describe(observeDrive(), leftovers(root_, ours));
-    QStringList library;
-    for (const auto& track : r.served()) library << track.first;
-    const std::string inLibrary = describe(observeLibrary(), leftovers(r.cacheRoot(), library));
+    const std::string drive = describe(observe(true), leftovers(true));
+    const std::string inLibrary = describe(observe(false), leftovers(false));
     EXPECT_EQ(drive, row.drive);
     EXPECT_EQ(inLibrary, row.library);
     expectPromisesKept("after the fault");
@@ -250,36 +257,12 @@ void FaultMatrix::run(bool registration) {
     const std::string retry = registration ? register_() : "no failure";
     if (!registration) r.runCycle();
     expectPromisesKept("after a cycle without the fault");
-    const bool ok = retry == "no failure" && recovered();
+    const bool ok = retry == "no failure" && r.states.last().kind == Kind::success &&
+                    r.offFromServed({root_}, true, others_.keys()).isEmpty() && othersChanged().isEmpty();
     EXPECT_TRUE(ok) << "not recovered: " << retry << "; " << r.states.last().message.toStdString() << "; drive "
-                    << describe(observeDrive(), leftovers(root_, ours));
+                    << describe(observe(true), leftovers(true));
     recordRow({testName(), c.group, row.order, faultOnDisk(c), userSees, drive, inLibrary, ok ? "yes" : "no",
                r.disk() != Disk::folder});
-}
-
-std::string describe(const QMap<QString, Version>& files, const QStringList& leftovers) {
-    // Tracks in name order, then the playlist; each kind once.
-    static const std::pair<Version, const char*> kinds[] = {
-        {Version::current, "new"}, {Version::old, "old"}, {Version::missing, "missing"},
-        {Version::tampered, "as the other program left it"}, {Version::wrong, "WRONG"}};
-    // A long name as its start and its end.
-    const auto shortened = [](const QString& path) {
-        const QString name = QFileInfo(path).fileName();
-        return name.size() <= 40 ? name : name.left(16) + QChar(0x2026) + name.right(8);
-    };
-    QStringList parts;
-    for (const auto& [version, word] : kinds) {
-        QStringList names;
-        for (auto file = files.begin(); file != files.end(); ++file)
-            if (file.value() == version && file.key() != u"playlist") names << shortened(file.key());
-        if (files.contains(QStringLiteral("playlist")) && files.value(QStringLiteral("playlist")) == version) names << "playlist";
-        if (!names.isEmpty()) parts << names.join(", ") + u' ' + QString::fromLatin1(word);
-    }
-    QString text = parts.join(QStringLiteral(" \u00b7 "));
-    QStringList staged;
-    for (const QString& file : leftovers) staged << shortened(file);
-    if (!staged.isEmpty()) text += QStringLiteral("; staging file left: ") + staged.join(", ");
-    return text.toStdString();
 }
 
 }  // namespace testing_support

@@ -1,11 +1,7 @@
 #pragma once
 // One fault per row, injected into a whole sync cycle (or a drive registration), then a cycle
-// without it. Every row states what the user reads and what the drive and the library hold after
-// the fault, and checks what holds whatever the fault: files that are not ours never change,
-// nothing under a final name is partial or wrong, only staging files are left over, and the next
-// cycle heals everything. A row whose fault is the service's checks that the service met it. Each
-// row leaves a line of docs/reliability.md. As root drives are file systems the kernel mounted
-// (tmpfs, ext4, exFAT, FAT); elsewhere tmpfs and ext4 rows run on folders and the others skip.
+// without it; each row leaves a line of docs/reliability.md. Without root, tmpfs and ext4 rows run
+// on folders.
 
 #include "support/EngineRig.h"
 
@@ -51,32 +47,24 @@ public:
     static std::string nameOf(const ::testing::TestParamInfo<Case>& info);
 
     EngineRig& rig() { return *rig_; }
-    // The drive's mount point, as the engine sees it.
-    const QString& volume() const { return volume_; }
+    const QString& volume() const { return volume_; }  // the mount point, as the engine sees it
     // The drive's root through a folder held open since it was mounted: a drive pulled out still
     // shows there what reached it.
     const QString& root() const { return root_; }
     QString onDrive(const QString& path) const { return EngineRig::onDrive(root_, path); }
-    // Behaves as a FAT drive, unless it is one.
-    void emulateFat(qint64 maxFileSize = (qint64(1) << 32) - 1);
-    // A cached file changed behind the agent's back, as the row's fault does.
-    void tamper(const QString& relativePath, const QByteArray& bytes);
-    // A folder of the computer's own, outside the drive, that a link on the drive may lead to; the
-    // rows check that nothing in it changes.
+    void emulateFat(qint64 maxFileSize = (qint64(1) << 32) - 1);  // unless the drive is FAT
+    void tamper(const QString& relativePath, const QByteArray& bytes);  // a cached file changed by another program
+    // A folder of the computer's own disk that a link on the drive may lead to; nothing in it may change.
     QString outside() const { return rig_->scratch("outside"); }
-    // The service's fault, as JSON text.
     void serviceFault(const std::string& json) { rig_->service().setFault(json); }
-    // The service restarted without the row's extra tracks, for a drive that can't hold them; their
-    // copies in the library stay, as tracks dropped from the library always do.
+    // The service restarted without the row's extra tracks; their copies in the library stay.
     void serveWithoutExtras();
-    // A file that is not ours no longer checked (the row changes it), or checked again as it now is.
-    void forget(const QString& path);
-    void remember(const QString& path);
-    // A second service a row may start, stopped with the row.
-    std::unique_ptr<DevServer> otherService;
-    // The drive taken away and another stick mounted in its place; `marker`, when given, registers
-    // that stick to another account. What the stranger holds is checked when it goes: nothing of
-    // ours may have reached it.
+    // A file not ours no longer checked (the row changes it), or checked again as it now is.
+    void forget(const QString& path) { others_.remove(path); }
+    void remember(const QString& path) { others_.insert(path, fileBytes(path)); }
+    std::unique_ptr<DevServer> otherService;  // a second service a row may start
+    // The drive taken away and another stick mounted in its place, registered to `marker` when
+    // given; when it goes, nothing of ours may have reached it.
     void swapInStranger(std::optional<qint64> marker);
     void swapBack();
 
@@ -86,15 +74,11 @@ protected:
     void run(bool registration);
 
 private:
-    void putPreviousState();
-    QMap<QString, Version> observeDrive() const;
-    QMap<QString, Version> observeLibrary() const;
-    QStringList leftovers(const QString& folder, const QStringList& ours) const;
+    QMap<QString, Version> observe(bool drive) const;
+    QStringList leftovers(bool drive) const;
     QStringList othersChanged() const;
     void expectPromisesKept(const std::string& when) const;
-    bool recovered() const;
     std::string stable(const QString& text) const;
-    void record(const std::string& userSees, const std::string& drive, const std::string& library, bool ok);
 
     std::unique_ptr<EngineRig> rig_;
     QString volume_;
@@ -104,9 +88,6 @@ private:
     QMap<QString, QByteArray> stranger_;  // what the stranger was given, by path below its root
     QStringList tampered_;
 };
-
-// "a.mp3, c.mp3 new · b.mp3 old · d.mp3 missing"; staging files left, if any, follow.
-std::string describe(const QMap<QString, Version>& files, const QStringList& leftovers);
 
 // Track bytes of the rows' library, the same in every run.
 inline const QByteArray kTrackA = noise(48 * 1024, 1);

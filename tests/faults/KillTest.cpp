@@ -1,9 +1,6 @@
 // The agent's process killed (SIGKILL: no cleanup of any kind) at moments of a cycle, fifty times
-// in a row with a fixed seed, while the library alternates between two versions so that every
-// cycle replaces files. After each kill every file under a final name, on the drive and in the
-// library, is missing, the old version or the new one, never partial, and nothing else is left but
-// one staging file per final name at most; a fresh process's cycle then completes with every byte
-// right and nothing left over.
+// with a fixed seed, while the library alternates between two versions so that every cycle
+// replaces files; and stopped by SIGTERM in the middle of a large track.
 
 #include "engine/USBMarker.h"
 #include "faults/ReliabilityTable.h"
@@ -23,6 +20,21 @@
 using namespace testing_support;
 
 namespace {
+
+// A drive registered in a mount table of its own, and the stand-in for the agent run against it.
+struct RunnerDrive {
+    RunnerDrive() {
+        EngineRig::registerDrive(volume);
+        writeBytes(scratch.filePath("mountinfo"), mountTableListing({volume}));
+    }
+    void start(QProcess& runner, const DevServer& server, const QString& dataHome, const QString& at = {}) const {
+        runner.start(QStringLiteral(SPINFORGE_CYCLE_RUNNER_PATH),
+                     {QString::fromStdString(server.baseUrl()), dataHome, scratch.filePath("mountinfo"),
+                      scratch.filePath("media") + u'/', at});
+    }
+    QTemporaryDir scratch;
+    const QString volume = scratch.filePath("media/DJSTICK");
+};
 
 enum Moment { start, download, copy, rename, playlist, momentCount };
 constexpr std::array<const char*, momentCount> kMoments{
@@ -48,40 +60,30 @@ protected:
                 .tokens = {"kill-test-token"}, .library = libraries[v].path().toStdString(),
                 .faults = {R"({"endpoint": "download", "bytes_per_second": 1000000})"}});
         }
-        volume = scratch.filePath("media/DJSTICK");
-        EngineRig::registerDrive(volume);
         marker = fileBytes(volume + u'/' + spinforge::USBMarker::fileName);
-        writeBytes(scratch.filePath("mountinfo"), mountTableListing({volume}));
-    }
-
-    std::unique_ptr<QProcess> startRunner(int version, const QString& killAt = {}) {
-        auto runner = std::make_unique<QProcess>();
-        runner->start(QStringLiteral(SPINFORGE_CYCLE_RUNNER_PATH),
-                      QStringList{QString::fromStdString(servers[version]->baseUrl()), data.path(),
-                                  scratch.filePath("mountinfo"), scratch.filePath("media") + u'/', killAt});
-        return runner;
     }
 
     // Runs a cycle to its end: its exit status (-1 when killed) and what it printed.
     std::pair<int, QString> runToEnd(int version, const QString& killAt = {}) {
-        const std::unique_ptr<QProcess> runner = startRunner(version, killAt);
-        runner->waitForFinished(60000);
-        const int status = runner->exitStatus() == QProcess::CrashExit ? -1 : runner->exitCode();
-        return {status, QString::fromUtf8(runner->readAllStandardOutput()).trimmed()};
+        QProcess runner;
+        drive.start(runner, *servers[version], data.path(), killAt);
+        runner.waitForFinished(60000);
+        const int status = runner.exitStatus() == QProcess::CrashExit ? -1 : runner.exitCode();
+        return {status, QString::fromUtf8(runner.readAllStandardOutput()).trimmed()};
     }
 
-    // Kills a cycle `delay` after launch, or `delay` after a download began. True when the kill
-    // landed before the cycle ended.
+    // Kills a cycle `delay` after launch or after a download began; true when it landed in time.
     bool killAfter(int version, std::chrono::milliseconds delay, bool duringDownload) {
-        const std::unique_ptr<QProcess> runner = startRunner(version);
-        if (!runner->waitForStarted()) return false;
+        QProcess runner;
+        drive.start(runner, *servers[version], data.path());
+        if (!runner.waitForStarted()) return false;
         QElapsedTimer waited;
         waited.start();
-        while (duringDownload && !staging(cacheRoot()).size() && runner->state() == QProcess::Running && waited.elapsed() < 10000)
+        while (duringDownload && !staging(cacheRoot()).size() && runner.state() == QProcess::Running && waited.elapsed() < 10000)
             QThread::msleep(2);
-        const bool landed = !runner->waitForFinished(int(delay.count()));
-        if (landed) runner->kill();
-        runner->waitForFinished(10000);
+        const bool landed = !runner.waitForFinished(int(delay.count()));
+        if (landed) runner.kill();
+        runner.waitForFinished(10000);
         return landed;
     }
 
@@ -96,8 +98,7 @@ protected:
         return text;
     }
 
-    // Every final file missing or one version of it whole, and at most one staging file per final
-    // name (each write removes its own first). Returns what is wrong.
+    // Every final file missing or one version of it whole, and nothing but staging files besides.
     QStringList partialOrWrong() const {
         QStringList wrong;
         const auto check = [&](const QString& file, const QList<QByteArray>& allowed) {
@@ -110,13 +111,12 @@ protected:
         }
         check(playlistPath(), {playlistOf(versions[0]), playlistOf(versions[1])});
         if (fileBytes(volume + u'/' + spinforge::USBMarker::fileName) != marker) wrong << "the marker";
+        const QRegularExpression ours(
+            QStringLiteral("^(DJ-Music/Demo Set/)?(House|Techno)/[a-f]\\.mp3(\\.spinforge-partial)?$|"
+                           "^Spinforge \u2014 DJ Demo\\.m3u8(\\.spinforge-partial)?$|^\\.dj-sync\\.json$"));
         for (const QString& folder : {cacheRoot(), volume})
             for (const QString& file : filesBelow(folder))
-                if (!QRegularExpression(QStringLiteral("^(DJ-Music/Demo Set/)?(House|Techno)/[a-f]\\.mp3(\\.spinforge-partial)?$|"
-                                                       "^Spinforge \u2014 DJ Demo\\.m3u8(\\.spinforge-partial)?$|^\\.dj-sync\\.json$"))
-                         .match(file)
-                         .hasMatch())
-                    wrong << "left over: " + file;
+                if (!ours.match(file).hasMatch()) wrong << "left over: " + file;
         return wrong;
     }
 
@@ -135,8 +135,9 @@ protected:
     std::array<Version, 2> versions;
     std::array<QTemporaryDir, 2> libraries;
     std::array<std::unique_ptr<DevServer>, 2> servers;
-    QTemporaryDir data, scratch;
-    QString volume;
+    QTemporaryDir data;
+    RunnerDrive drive;
+    const QString& volume = drive.volume;
     QByteArray marker;
 };
 
@@ -180,11 +181,10 @@ TEST_F(AgentKilled, FiftyTimesInARowNeverLeavesAPartialFileAndTheNextCycleComple
     }
 }
 
-// A logout (SIGTERM) in the middle of hashing or copying a large track: the agent ends within a
-// second, exit status 0, with nothing half-written under a final name, its staging file gone and
-// nothing reported. The track is 1 GiB, which takes longer than that to hash or to copy.
+// A logout (SIGTERM) in the middle of hashing or copying a 1 GiB track, which takes longer than a
+// second: the agent ends within one, status 0, nothing half-written or staged, nothing reported.
 TEST(AgentStopped, WithinASecondInTheMiddleOfAHashOrACopy) {
-    QTemporaryDir library, data, scratch;
+    QTemporaryDir library, data;
     const QString track = QStringLiteral("Big/huge.mp3");
     QDir().mkpath(library.filePath("Big"));
     QFile huge(library.filePath(track));
@@ -195,16 +195,12 @@ TEST(AgentStopped, WithinASecondInTheMiddleOfAHashOrACopy) {
     QDir().mkpath(QFileInfo(cached).path());
     ASSERT_EQ(::link(QFile::encodeName(library.filePath(track)).constData(), QFile::encodeName(cached).constData()), 0);
     DevServer server({.tokens = {"kill-test-token"}, .library = library.path().toStdString()});
-    const QString volume = scratch.filePath("media/DJSTICK");
-    EngineRig::registerDrive(volume);
-    writeBytes(scratch.filePath("mountinfo"), mountTableListing({volume}));
+    const RunnerDrive drive;
 
     for (const char* moment : {"sigterm:read:Library/Big/huge.mp3", "sigterm:copy"}) {
         SCOPED_TRACE(moment);
         QProcess runner;
-        runner.start(QStringLiteral(SPINFORGE_CYCLE_RUNNER_PATH),
-                     {QString::fromStdString(server.baseUrl()), data.path(), scratch.filePath("mountinfo"),
-                      scratch.filePath("media") + u'/', QString::fromLatin1(moment)});
+        drive.start(runner, server, data.path(), QString::fromLatin1(moment));
         QByteArray printed;
         while (!printed.contains("SIGTERM") && runner.waitForReadyRead(60000)) printed += runner.readAllStandardOutput();
         ASSERT_TRUE(printed.contains("SIGTERM")) << "the moment never came: " << printed.toStdString();
@@ -216,7 +212,7 @@ TEST(AgentStopped, WithinASecondInTheMiddleOfAHashOrACopy) {
         EXPECT_EQ(runner.exitCode(), 0);
         EXPECT_EQ(filesBelow(data.filePath("Spinforge/Library")), QStringList{track});
         EXPECT_EQ(QFileInfo(cached).size(), qint64(1) << 30);
-        EXPECT_EQ(filesBelow(volume), QStringList{".dj-sync.json"}) << "a staging file or a partial track was left";
+        EXPECT_EQ(filesBelow(drive.volume), QStringList{".dj-sync.json"}) << "a staging file or a partial track was left";
         EXPECT_EQ(server.reports().size(), 0u);
     }
 }

@@ -52,13 +52,7 @@ Row refusal(int order, const char* name, const char* fault, const std::string& e
 
 // Just before c.mp3 is copied to the drive, `happen` happens, once.
 void whileCopyingC(FaultMatrix& m, std::function<void(FaultMatrix&)> happen) {
-    m.rig().files.beforeEach = [&m, happen](Op op, const QString& path) {
-        if (op != Op::copy || !path.contains("Techno/c.mp3")) return;
-        const auto once = happen;  // the hook is gone after the next line
-        FaultMatrix& matrix = m;
-        matrix.rig().files.beforeEach = nullptr;
-        once(matrix);
-    };
+    m.rig().files.onceBefore(Op::copy, "Techno/c.mp3", [&m, happen] { happen(m); });
 }
 
 // 76 CJK characters and "DJ": 230 bytes, which the playlist's name holds with 19 bytes to spare.
@@ -140,8 +134,7 @@ const std::vector<Row> kServiceRows{
          QTcpServer probe;  // a port nothing listens on
          probe.listen(QHostAddress::LocalHost);
          m.rig().settings.setServerURL(QStringLiteral("http://127.0.0.1:%1").arg(probe.serverPort()));
-     },
-     pointBack, Kind::failed,
+     }, pointBack, Kind::failed,
      "Could not reach 127.0.0.1:PORT: Connection refused", kUnchangedDrive, kUnchangedLibrary},
     refusal(2, "Unauthorized", "401 with an \"error\" text", "manifest", 401, {"This computer was signed out on the dashboard.", true},
             "This computer was signed out on the dashboard."),
@@ -165,16 +158,14 @@ const std::vector<Row> kServiceRows{
      [](FaultMatrix& m) {
          const std::string whole = manifestOf(m).dump();
          serveManifest(m, whole.substr(0, whole.size() / 2));
-     },
-     {}, Kind::failed, "The server's manifest is invalid: it is not JSON (error at byte 617)", kUnchangedDrive,
+     }, {}, Kind::failed, "The server's manifest is invalid: it is not JSON (error at byte 617)", kUnchangedDrive,
      kUnchangedLibrary, 1},
     {13, "ManifestWithOneUnsafeTrack", "A manifest with one bad track (a path leaving the library: ../../.profile)",
      [](FaultMatrix& m) {
          nlohmann::json manifest = manifestOf(m);
          manifest["tracks"][2]["relative_path"] = "../../.profile";
          serveManifest(m, manifest.dump());
-     },
-     {}, Kind::failed,
+     }, {}, Kind::failed,
      "The server's manifest is invalid: tracks[2].relative_path \"../../.profile\" has a '..' component",
      kUnchangedDrive, kUnchangedLibrary, 1},
     {14, "ManifestWithOneTrackMissingItsDigest", "A manifest with one bad track (no sha256)",
@@ -182,8 +173,7 @@ const std::vector<Row> kServiceRows{
          nlohmann::json manifest = manifestOf(m);
          manifest["tracks"][3].erase("sha256");
          serveManifest(m, manifest.dump());
-     },
-     {}, Kind::failed, "The server's manifest is invalid: tracks[3].sha256 is missing", kUnchangedDrive,
+     }, {}, Kind::failed, "The server's manifest is invalid: tracks[3].sha256 is missing", kUnchangedDrive,
      kUnchangedLibrary, 1},
     {15, "ManifestWithWholeNumbersAsFloats",
      "A manifest whose integers are written as JavaScript and Python may send them (1024.0, 1e0)",
@@ -194,8 +184,7 @@ const std::vector<Row> kServiceRows{
          std::string text = manifest.dump();
          text.replace(text.find("\"version\":1"), 11, "\"version\":1e0");
          serveManifest(m, text);
-     },
-     {}, Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew, 1},
+     }, {}, Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew, 1},
     {16, "WrongBytes", "Wrong bytes for b.mp3 (one byte changed, same length)",
      [](FaultMatrix& m) { m.serviceFault(R"({"endpoint": "download", "wrong_bytes": true, "track": "House/b.mp3"})"); },
      {}, Kind::failed, "Integrity check failed for b.mp3.", kUnchangedDrive, kUnchangedLibrary, 1},
@@ -209,8 +198,7 @@ const std::vector<Row> kServiceRows{
          m.rig().timeouts.request = std::chrono::milliseconds(1500);
          m.rig().resetEngine();
          m.serviceFault(R"({"endpoint": "download", "stall_after": 40960, "track": "House/b.mp3"})");
-     },
-     {}, Kind::failed,
+     }, {}, Kind::failed,
      "Could not download House/b.mp3: the download from 127.0.0.1:PORT broke off: no data for 1.5 seconds",
      kUnchangedDrive, kUnchangedLibrary, 1},
     {19, "SlowButSteadyDownload", "c.mp3 arrives at 48 KiB/s, 2 s in all (idle timeout 0.8 s)",
@@ -218,8 +206,7 @@ const std::vector<Row> kServiceRows{
          m.rig().timeouts.request = std::chrono::milliseconds(800);
          m.rig().resetEngine();
          m.serviceFault(R"({"endpoint": "download", "bytes_per_second": 49152, "track": "Techno/c.mp3"})");
-     },
-     {}, Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew, 1},
+     }, {}, Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew, 1},
     {20, "UntrustedCertificate", "HTTPS with a self-signed certificate the system does not trust",
      [](FaultMatrix& m) {
          const QString folder = m.rig().scratch("certificate");
@@ -231,15 +218,12 @@ const std::vector<Row> kServiceRows{
          m.otherService = std::make_unique<DevServer>(DevServerOptions{.tlsCert = (folder + "/cert.pem").toStdString(),
                                                                        .tlsKey = (folder + "/key.pem").toStdString()});
          m.rig().settings.setServerURL(QString::fromStdString(m.otherService->baseUrl()));
-     },
-     [](FaultMatrix& m) {
+     }, [](FaultMatrix& m) {
          pointBack(m);
          m.otherService.reset();
-     },
-     Kind::failed,
+     }, Kind::failed,
      "Could not reach 127.0.0.1:PORT: the secure connection failed (SSL handshake failed: The certificate is "
-     "self-signed, and untrusted)",
-     kUnchangedDrive, kUnchangedLibrary},
+     "self-signed, and untrusted)", kUnchangedDrive, kUnchangedLibrary},
     {21, "StatusReportRefused", "The status report answered with 500",
      [](FaultMatrix& m) { m.serviceFault(R"({"endpoint": "status", "status": 500})"); }, {}, Kind::success,
      "3 tracks copied to USB", kAllNew, kLibraryNew, 1},
@@ -248,11 +232,9 @@ const std::vector<Row> kServiceRows{
          nlohmann::json manifest = manifestOf(m);
          manifest["tracks"][2]["relative_path"] = "Techno/c.mp3\n#EXTINF:-1,Not a track\nhttp://tracker.example/x.mp3";
          serveManifest(m, manifest.dump());
-     },
-     {}, Kind::failed,
+     }, {}, Kind::failed,
      "The server's manifest is invalid: tracks[2].relative_path \"Techno/c.mp3\\n#EXTINF:-1,Not a track\\n"
-     "http://tracker.example/x.mp3\" contains a control character",
-     kUnchangedDrive, kUnchangedLibrary, 1},
+     "http://tracker.example/x.mp3\" contains a control character", kUnchangedDrive, kUnchangedLibrary, 1},
     redirectedAway(23, "ManifestRedirectedToAnotherServer",
                    "The manifest redirected (302) to another server, which records what it receives: it gets no token",
                    "manifest", 302, "/api/client/manifest", Kind::failed, "Invalid device token.", kUnchangedDrive,
@@ -267,8 +249,7 @@ const std::vector<Row> kServiceRows{
     {26, "ManifestRedirectedWithinTheServer", "The manifest redirected (307) to a path on the same server: the token goes along",
      [](FaultMatrix& m) {
          m.serviceFault(R"({"endpoint": "manifest", "status": 307, "location": "/api/client/manifest", "times": 1})");
-     },
-     {}, Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew, 1},
+     }, {}, Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew, 1},
     {27, "DownloadRunsOnPastItsSize",
      "b.mp3's body runs on without end past its 160 KiB, chunked without a length, into a library disk with room for "
      "b.mp3 and not a byte more",
@@ -280,8 +261,7 @@ const std::vector<Row> kServiceRows{
                  m.rig().files.failOn(Op::write, path, ENOSPC, 1);
          };
          m.serviceFault(R"({"endpoint": "download", "trailing_bytes": 4611686018427387904, "track": "House/b.mp3"})");
-     },
-     [](FaultMatrix& m) { m.rig().files.beforeEach = nullptr; }, Kind::failed, "Integrity check failed for b.mp3.",
+     }, [](FaultMatrix& m) { m.rig().files.beforeEach = nullptr; }, Kind::failed, "Integrity check failed for b.mp3.",
      kUnchangedDrive, kUnchangedLibrary, 1},
     {28, "ManifestPast256MiB", "A manifest followed by 256 MiB of spaces, chunked without a length (still JSON)",
      [](FaultMatrix& m) { m.serviceFault(R"({"endpoint": "manifest", "trailing_bytes": 268435456})"); }, {},
@@ -299,12 +279,10 @@ const std::vector<Row> kServiceRows{
                    "The server returned an invalid response.");
          EXPECT_EQ(spinforge::Keychain::load(r.keyring), QString::fromLatin1(kToken)) << "the refused token was stored";
          spinforge::Keychain::save(r.keyring, QString::fromLatin1(kTokenWithAHeaderLine));
-     },
-     [](FaultMatrix& m) {
+     }, [](FaultMatrix& m) {
          EXPECT_EQ(m.rig().service().counters()["manifest"], 0) << "a request went out with the token's header line";
          spinforge::Keychain::save(m.rig().keyring, QString::fromLatin1(kToken));
-     },
-     Kind::failed, "Sign in to this Mac first.", kUnchangedDrive, kUnchangedLibrary, 1},
+     }, Kind::failed, "Sign in to this Mac first.", kUnchangedDrive, kUnchangedLibrary, 1},
 };
 
 const std::vector<Row> kDriveRows{
@@ -313,20 +291,16 @@ const std::vector<Row> kDriveRows{
          // Room for what is there and part of the new b.mp3, which is staged beside the old one.
          if (KernelDrive* drive = m.rig().kernelDrive(m.volume())) drive->remount(0, "size=256k");
          else m.rig().files.failOn(Op::copy, "House/b.mp3", ENOSPC);
-     },
-     [](FaultMatrix& m) {
+     }, [](FaultMatrix& m) {
          if (KernelDrive* drive = m.rig().kernelDrive(m.volume())) drive->remount(0, "size=4m");
-     },
-     Kind::failed, "Could not copy House/b.mp3 to DJSTICK: No space left on device", kUnchangedDrive, kLibraryNew},
+     }, Kind::failed, "Could not copy House/b.mp3 to DJSTICK: No space left on device", kUnchangedDrive, kLibraryNew},
     {2, "ReadOnlyBetweenCycles", "The drive is remounted read-only between cycles",
      [](FaultMatrix& m) {
          if (KernelDrive* drive = m.rig().kernelDrive(m.volume())) drive->remount(MS_RDONLY);
          else m.rig().files.failOn(Op::checkWritable, m.volume(), EROFS);
-     },
-     [](FaultMatrix& m) {
+     }, [](FaultMatrix& m) {
          if (KernelDrive* drive = m.rig().kernelDrive(m.volume())) drive->remount(0);
-     },
-     Kind::success, "3 tracks cached \u2014 connect USB", kUnchangedDrive, kLibraryNew},
+     }, Kind::success, "3 tracks cached \u2014 connect USB", kUnchangedDrive, kLibraryNew},
     {3, "UnmountedLazilyMidCopy", "The drive is unmounted (lazily) while c.mp3 is copied",
      [](FaultMatrix& m) { whileCopyingC(m, [](FaultMatrix& m) { m.rig().takeDriveAway(m.volume()); }); },
      [](FaultMatrix& m) { m.rig().bringDriveBack(m.volume()); }, Kind::failed,
@@ -338,8 +312,7 @@ const std::vector<Row> kDriveRows{
          writeBytes(m.onDrive("House/b.mp3") + ".spinforge-partial", kTrackB.left(70000));
          writeBytes(m.root() + QStringLiteral("/Spinforge \u2014 DJ Demo.m3u8.spinforge-partial"), "#EXTM3U\nDJ-Mus");
          writeBytes(m.rig().cached("Techno/c.mp3") + ".spinforge-partial", kTrackC.left(30000));
-     },
-     {}, Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew, 0, {}, kEveryFileSystem},
+     }, {}, Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew, 0, {}, kEveryFileSystem},
     {5, "IoErrorOnWrite", "I/O error (EIO) writing c.mp3",
      [](FaultMatrix& m) { m.rig().files.failOn(Op::copy, "Techno/c.mp3", EIO, 1); }, {}, Kind::failed,
      "Could not copy Techno/c.mp3 to DJSTICK: Input/output error", kAbAndNoMore, kLibraryNew},
@@ -359,8 +332,7 @@ const std::vector<Row> kDriveRows{
     {9, "FatFileTooLarge", "A file past FAT's size limit (EFBIG; the limit scaled from 4 GiB \u2212 1 to 100 KiB)",
      [](FaultMatrix& m) { m.emulateFat(100 * 1024); }, clearFat, Kind::failed,
      "Could not copy House/b.mp3 to DJSTICK: the file is too large for the drive (FAT drives hold files of at most "
-     "4 GiB \u2212 1 byte)",
-     kUnchangedDrive, kLibraryNew},
+     "4 GiB \u2212 1 byte)", kUnchangedDrive, kLibraryNew},
     {10, "FatCaseOnlyNames", "Two tracks differing only in letter case, House/A.mp3 and House/a.mp3, on FAT",
      [](FaultMatrix& m) { m.emulateFat(); }, clearFat, Kind::failed,
      "Could not copy House/A.mp3 to DJSTICK: the drive does not tell capital from small letters, so it can't hold "
@@ -369,8 +341,7 @@ const std::vector<Row> kDriveRows{
      0, {{"House/A.mp3", noise(24 * 1024, 7)}}, kEveryFileSystem},
     {11, "LongNames",
      "A track name of 254 bytes (82 CJK characters and abcd.mp3) and a display name of 230 bytes: too long for "
-     "\".spinforge-partial\", so staged under names cut short",
-     {}, {}, Kind::success, "4 tracks copied to USB",
+     "\".spinforge-partial\", so staged under names cut short", {}, {}, Kind::success, "4 tracks copied to USB",
      "a.mp3, b.mp3, \u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u2026abcd.mp3, c.mp3, d.mp3, playlist new",
      "a.mp3, b.mp3, \u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u2026abcd.mp3, c.mp3, d.mp3 new", 0,
      {{QStringLiteral("House/") + QString(82, QChar(0x6f22)) + QStringLiteral("abcd.mp3"), noise(12 * 1024, 8)}},
@@ -396,8 +367,7 @@ const std::vector<Row> kDriveRows{
              const spinforge::Profile demo{kProfileId, QStringLiteral("DJ Demo"), QStringLiteral("Demo Set")};
              writeBytes(QFile::decodeName(path), spinforge::USBMarker::forProfile(demo).encoded() + QByteArray(100 * 1024, ' '));
          });
-     },
-     restoreMarker, Kind::success, "3 tracks cached \u2014 connect USB", kUnchangedDrive, kLibraryNew},
+     }, restoreMarker, Kind::success, "3 tracks cached \u2014 connect USB", kUnchangedDrive, kLibraryNew},
     {17, "SwappedForAnUnregisteredStick",
      "While c.mp3 is copied the drive is pulled and another stick, without a marker, is mounted at the same point",
      [](FaultMatrix& m) { whileCopyingC(m, [](FaultMatrix& m) { m.swapInStranger(std::nullopt); }); },
@@ -417,8 +387,7 @@ const std::vector<Row> kDriveRows{
              m.rig().takeDriveAway(m.volume());
              m.rig().bringDriveBack(m.volume());
          });
-     },
-     {}, Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew, 0, {}, {Disk::ext4}},
+     }, {}, Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew, 0, {}, {Disk::ext4}},
     {20, "KeepsLessThanItIsGiven",
      "A fake-capacity stick: full, it loses every new block while claiming room, and the kernel's cache still holds "
      "what was written",
@@ -439,8 +408,7 @@ const std::vector<Row> kLocalRows{
          QByteArray damaged = kTrackA;
          damaged[100] = char(damaged[100] ^ 0x5a);
          writeBytes(m.rig().cached("House/a.mp3"), damaged);
-     },
-     {}, Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew},
+     }, {}, Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew},
     {4, "CachedFileChangedBetweenCheckAndCopy", "A cached file changed between its check and its copy to the drive (c.mp3)",
      [](FaultMatrix& m) {
          whileCopyingC(m, [](FaultMatrix& m) {
@@ -448,8 +416,7 @@ const std::vector<Row> kLocalRows{
              damaged[5] = char(damaged[5] ^ 0x5a);
              m.tamper("Techno/c.mp3", damaged);
          });
-     },
-     {}, Kind::failed, "Integrity check failed for c.mp3.", kAbAndNoMore,
+     }, {}, Kind::failed, "Integrity check failed for c.mp3.", kAbAndNoMore,
      "a.mp3, b.mp3, d.mp3 new \u00b7 c.mp3 as the other program left it"},
     {5, "IoErrorFlushingTheLibraryRename", "I/O error (EIO) flushing the library's folder after b.mp3 was renamed into place",
      [](FaultMatrix& m) { m.rig().files.failAfterDoing(Op::commit, "Library/House/b.mp3", EIO, 1); }, {}, Kind::failed,
@@ -464,8 +431,7 @@ const std::vector<Row> kRegistrationRows{
      [](FaultMatrix& m) {
          m.rig().resetEngine();  // a fresh agent holds no manifest, so registration fetches one
          m.serviceFault(R"({"endpoint": "manifest", "status": 500, "error": "Try again later."})");
-     },
-     {}, Kind::failed, "Try again later.", kNothingOnTheDrive, kLibraryNew, 1},
+     }, {}, Kind::failed, "Try again later.", kNothingOnTheDrive, kLibraryNew, 1},
     {2, "MarkerWriteFails", "I/O error (EIO) writing the marker .dj-sync.json",
      [](FaultMatrix& m) { m.rig().files.failOn(Op::write, ".dj-sync.json", EIO, 1); }, {}, Kind::failed,
      "Could not write the marker .dj-sync.json on DJSTICK: Input/output error", kNothingOnTheDrive, kLibraryNew},
@@ -479,8 +445,7 @@ const std::vector<Row> kRegistrationRows{
          writeBytes(target, "{\"the computer's\": true}");
          m.remember(target);
          ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(m.root() + "/.dj-sync.json").constData());
-     },
-     [](FaultMatrix& m) { ::unlink(QFile::encodeName(m.root() + "/.dj-sync.json").constData()); }, Kind::failed,
+     }, [](FaultMatrix& m) { ::unlink(QFile::encodeName(m.root() + "/.dj-sync.json").constData()); }, Kind::failed,
      "Could not register DJSTICK: .dj-sync.json is a link, and Spinforge does not write through links on a drive",
      kNothingOnTheDrive, kLibraryNew},
 };

@@ -1,7 +1,6 @@
 #pragma once
 // The reliability table: one row per injected fault, written by the fault tests as they run and
-// turned into docs/reliability.md afterwards, so that the published table is what the last run
-// saw, not what somebody remembered.
+// turned into docs/reliability.md afterwards, so that the table is what the last run saw.
 
 #include <string>
 
@@ -22,10 +21,9 @@ struct ReliabilityRow {
 // Writes the row as one file of $SPINFORGE_RELIABILITY_ROWS; nothing when that is not set.
 void recordRow(const ReliabilityRow& row);
 
-// `spinforge_tests --render-reliability ROWS DOCUMENT`: writes the document from the rows when they
-// cover every fault test and were all run on file systems the kernel mounted (a run as root);
-// otherwise says why and leaves it alone. A document that changes is rewritten and the status is 1,
-// so that a stale copy in the repository fails the run that noticed. Returns the exit status.
+// `spinforge_tests --render-reliability ROWS DOCUMENT`: from rows of every fault test, all run on
+// kernel drives (as root), rewrites a document that changed and returns 1, so that a stale copy
+// fails the run; otherwise says why not and returns 0.
 int renderReliabilityDocument(const std::string& rows, const std::string& document);
 
 }  // namespace testing_support

@@ -1,5 +1,5 @@
-// The Debian package as a user gets it, built once by cpack from this build folder: what it needs
-// installed, what it holds, and its agent's self-check run from the unpacked files.
+// The Debian package, built once by cpack from this build folder: what it needs installed, what it
+// holds, and its agent's self-check run from the unpacked files.
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
@@ -101,8 +101,7 @@ TEST_F(Package, HoldsTheAgentsFilesWhereADesktopLooksAndTheAgentFindsThem) {
     EXPECT_EQ(fileBytes(installed("share/doc/spinforge/copyright")), fileBytes(SPINFORGE_SOURCE_DIR "/LICENSE"));
     const Finished validation = run("desktop-file-validate", {installed("share/applications/spinforge.desktop")});
     EXPECT_TRUE(validation.exitCode == 0 && validation.out.isEmpty()) << validation.transcript();
-    // Software centres list the agent from its AppStream metadata: valid without a warning, its
-    // launchable the installed desktop entry (validate-tree), its icon the installed one.
+    // AppStream metadata valid without a warning, its launchable (validate-tree) and icon installed.
     const QString root = scratch().filePath("root");
     for (const QStringList& check : {QStringList{"validate", "--no-net", "--strict", root + u'/' + metainfo},
                                      QStringList{"validate-tree", "--no-net", "--strict", root}}) {

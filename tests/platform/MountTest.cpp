@@ -1,5 +1,4 @@
-// Reading the kernel's mount table, which mount points may be a drive the user plugged in, and the
-// watcher that tells the engine when one arrives.
+// The kernel's mount table, which mount points may be a drive, and the watcher of arriving drives.
 #include "platform/MountTable.h"
 #include "platform/MountWatcher.h"
 #include "support/KernelDrive.h"
@@ -60,8 +59,7 @@ TEST(MountTable, CandidatesLieStrictlyBelowAPrefixOnceCleanedAndAreNotHidden) {
     for (const Case& c : cases) EXPECT_EQ(MountTable::isCandidate(str(c.path), prefixes), c.candidate) << c.path;
 }
 
-// Only a drive arriving counts: a new mount point where drives are mounted. Container overlays,
-// snap images and portal mounts come and go elsewhere all the time.
+// Only a new mount point where drives are mounted counts: overlays and snaps come and go elsewhere.
 TEST(MountWatcher, ReportsEachDriveThatArrivesAndNothingElse) {
     if (const std::optional<std::string> why = testing_support::whyUnavailable(testing_support::Disk::tmpfs))
         GTEST_SKIP() << *why;

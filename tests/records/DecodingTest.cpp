@@ -1,5 +1,5 @@
-// The service's replies go through one strict decoder: what it accepts, what it refuses, and which
-// place it names when it refuses. The marker on a drive is read by the same JSON reader.
+// The strict decoder of the service's replies and of a drive's marker: what it accepts, what it
+// refuses, and which place it names when it refuses.
 #include "engine/USBMarker.h"
 #include "records/Decoding.h"
 
@@ -64,19 +64,14 @@ TEST(Decoding, EveryFieldIsRequiredNonNullAndTyped) {
         json wrongType;
     };
     const std::vector<Field> fields = {
-        {"/version", "version", "7"},
-        {"/profile", "profile", json::array()},
-        {"/profile/id", "profile.id", 42.5},
-        {"/profile/folder", "profile.folder", true},
-        {"/profile/display_name", "profile.display_name", 5},
-        {"/tracks", "tracks", json::object()},
-        {"/tracks/1/id", "tracks[1].id", "2"},
-        {"/tracks/1/title", "tracks[1].title", 1},
-        {"/tracks/1/provider_id", "tracks[1].provider_id", 123},
+        {"/version", "version", "7"}, {"/generated_at", "generated_at", 20240501},
+        {"/profile", "profile", json::array()}, {"/profile/id", "profile.id", 42.5},
+        {"/profile/folder", "profile.folder", true}, {"/profile/display_name", "profile.display_name", 5},
+        {"/tracks", "tracks", json::object()}, {"/tracks/1/id", "tracks[1].id", "2"},
+        {"/tracks/1/title", "tracks[1].title", 1}, {"/tracks/1/provider_id", "tracks[1].provider_id", 123},
         {"/tracks/1/relative_path", "tracks[1].relative_path", json::array()},
         {"/tracks/1/byte_size", "tracks[1].byte_size", "1002"},
         {"/tracks/1/download_url", "tracks[1].download_url", json::object()},
-        {"/generated_at", "generated_at", 20240501},
     };
     for (const Field& field : fields) {
         SCOPED_TRACE(field.pointer);
@@ -105,23 +100,12 @@ TEST(Decoding, IntegerFieldsTakeEveryWholeNumberThatFits64Bits) {
         std::optional<qint64> value;  // nullopt: refused
     };
     const std::vector<Case> cases = {
-        {"4294967296", 4294967296},
-        {"9223372036854775807", INT64_MAX},
-        {"-9223372036854775808", INT64_MIN},
+        {"4294967296", 4294967296}, {"9223372036854775807", INT64_MAX}, {"-9223372036854775808", INT64_MIN},
         {"9223372036854775808", std::nullopt},
-        {"1024.0", 1024},
-        {"1e3", 1000},
-        {"1.5E2", 150},
-        {"-2.000e1", -20},
-        {"100e-2", 1},
-        {"0.0e5", 0},
-        {"9.223372036854775807e18", INT64_MAX},
-        {"-9.223372036854775808e18", INT64_MIN},
-        {"9.223372036854775808e18", std::nullopt},
-        {"1e19", std::nullopt},
-        {"1.5", std::nullopt},
-        {"1e-1", std::nullopt},
-        {"1e999", std::nullopt},
+        {"1024.0", 1024}, {"1e3", 1000}, {"1.5E2", 150}, {"-2.000e1", -20}, {"100e-2", 1}, {"0.0e5", 0},
+        {"9.223372036854775807e18", INT64_MAX}, {"-9.223372036854775808e18", INT64_MIN},
+        {"9.223372036854775808e18", std::nullopt}, {"1e19", std::nullopt}, {"1.5", std::nullopt},
+        {"1e-1", std::nullopt}, {"1e999", std::nullopt},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.literal);
@@ -196,9 +180,8 @@ long residentKiB(const std::string& field) {
     return -1;
 }
 
-// Members the decoder does not read are skipped as they are parsed, at every level: a manifest
-// made mostly of them costs memory only for what is kept. Kept whole, their small objects would
-// cost many times their text.
+// Members the decoder does not read are skipped as they are parsed, at every level: kept whole,
+// their small objects would cost many times their text.
 TEST(Decoding, UnknownMembersAreNotKept) {
     std::string filler = "[";
     for (int i = 0; filler.size() < 6'000'000; ++i) filler += R"({"k":[1,2],"v":"abc"},)";

@@ -1,7 +1,4 @@
-// The service client's own rules: where a reference leads, what a reply means, which addresses
-// sign-in refuses, and what a request carries. What the network's failures look like to the DJ is
-// the fault matrix's.
-#include "records/SpinforgeError.h"
+// The service client's own rules: references, replies, sign-in addresses, the token, redirects.
 #include "service/APIClient.h"
 #include "support/Await.h"
 #include "support/DevServer.h"
@@ -37,8 +34,7 @@ TEST_F(ClientRules, ReferencesResolveAgainstTheStoredAddressAndOnlyToTheWeb) {
     };
     const Case cases[] = {
         {"http://host:8787", "/api/client/manifest", "http://host:8787/api/client/manifest"},
-        // A path of the server's own is replaced by an absolute path, and loses its last segment to
-        // a relative one, since trailing slashes are dropped.
+        // A path of the server's own is replaced by an absolute one; a relative one replaces its last segment.
         {"https://host/app/v1/", "/api/client/login", "https://host/api/client/login"},
         {"https://host/app/v1/", "tracks/1", "https://host/app/tracks/1"},
         {"http://host:8787", "https://cdn.example:9443/t/1?sig=abc", "https://cdn.example:9443/t/1?sig=abc"},
@@ -63,29 +59,19 @@ TEST(ClientValidate, StatusAndErrorTextDecideTheFailure) {
     struct Case {
         std::optional<int> status;
         const char* body;
-        std::optional<QString> failure;
+        const char* failure;
     };
     const Case cases[] = {
-        {200, "not json at all", std::nullopt},
-        {299, R"({"error":"ignored on success"})", std::nullopt},
+        {200, "not json at all", "no failure"}, {299, R"({"error":"ignored on success"})", "no failure"},
         {std::nullopt, "", "The server returned an invalid response."},
-        {401, R"({"error":"Token revoked."})", "Token revoked."},
-        {401, "", "Sign in to this Mac first."},
-        {401, R"({"error":42})", "Sign in to this Mac first."},
-        {403, R"({"error":""})", ""},
+        {401, R"({"error":"Token revoked."})", "Token revoked."}, {401, "", "Sign in to this Mac first."},
+        {401, R"({"error":42})", "Sign in to this Mac first."}, {403, R"({"error":""})", ""},
         {500, "<html><body>Oops</body></html>", "Server request failed (500)."},
-        {502, R"(["error","x"])", "Server request failed (502)."},
-        {302, "", "Server request failed (302)."},
+        {502, R"(["error","x"])", "Server request failed (502)."}, {302, "", "Server request failed (302)."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.body) + " / " + std::to_string(c.status.value_or(-1)));
-        std::optional<QString> failure;
-        try {
-            APIClient::validate(c.status, QByteArray(c.body));
-        } catch (const SpinforgeError& error) {
-            failure = error.errorDescription();
-        }
-        EXPECT_EQ(failure, c.failure);
+        EXPECT_EQ(failureOf([&] { APIClient::validate(c.status, QByteArray(c.body)); }), c.failure);
     }
 }
 
@@ -108,7 +94,6 @@ TEST_F(ClientRules, RequestsCarryTheStoredTokenVerbatimAndNoneGoesOutWithoutIt) 
     EXPECT_EQ(service.counters()["status"], 0) << "a report without a token was sent";
 
     signIn("t\u00f8k en");
-    EXPECT_EQ(client.authenticatedRequest("/api/client/manifest").transferTimeout(), 1800 * 1000);
     EXPECT_EQ(testing_support::await(client.manifest()).profile.displayName, QStringLiteral("DJ Demo"));
     testing_support::await(client.report(3, true));
     EXPECT_EQ(service.counters()["last_authorization"], "Bearer t\u00f8k en");
@@ -117,8 +102,7 @@ TEST_F(ClientRules, RequestsCarryTheStoredTokenVerbatimAndNoneGoesOutWithoutIt) 
 }
 
 // Redirects that would take what was sent (the password, the token over an encrypted line) where
-// it was not meant to go are refused, and so is a loop. The other rules of redirects, and where the
-// token goes, are the fault matrix's.
+// it was not meant to go are refused, and so is a loop; where the token goes is the fault matrix's.
 TEST_F(ClientRules, RedirectsThatWouldTakeWhatWasSentElsewhereAreRefused) {
     // An HTTPS service this process trusts, and a plain one that records what reaches it.
     ASSERT_EQ(QProcess::execute("openssl", {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",

@@ -1,5 +1,5 @@
-// The agent as the user runs it: the real executable in its own process, with the test session's
-// keyring, its own XDG folders and the development service.
+// The real executable in its own process, with the session's keyring, XDG folders of its own and
+// the development service.
 #include "credentials/Keychain.h"
 #include "platform/SecretServiceKeyring.h"
 #include "support/DevServer.h"
@@ -70,8 +70,7 @@ TEST_F(AgentProcess, OneAgentPerSessionEndingCleanlyOnLogoutAndReplacedAfterACra
     QProcess& first = start();
     ASSERT_TRUE(downloads(1));
 
-    // A second launch (autostart beside a launch by hand) finds the agent, asks it to show
-    // itself, and ends.
+    // A second launch (autostart beside a launch by hand) asks the first to show itself, and ends.
     QProcess& second = start();
     expectEndedWell(second);
     EXPECT_EQ(first.state(), QProcess::Running);

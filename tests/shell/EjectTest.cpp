@@ -1,5 +1,4 @@
-// Ejecting a drive as the user does it, from its item in the status menu or from the button of a
-// cycle's notification, against a stand-in udisks2 on the test session's system bus: what
+// Ejecting a drive from the status menu or a cycle's notification against a stand-in udisks2: what
 // udisks2 is asked and in which order, what the user reads, and that no eject lands in a cycle.
 #include "shell/ShellRig.h"
 #include "support/FakeUDisks.h"
@@ -21,8 +20,7 @@ protected:
         rig.serve({{"a.mp3", noise(100'000, 1)}});
         drive = rig.addDrive(QStringLiteral("DJSTICK"));
     }
-    // The `count` notifications posted after the first `before`, once they are. (An eject may end
-    // before its command returns: udisks2's absence is told at once.)
+    // The `count` notifications posted after the first `before`, once they are.
     QList<Posted> notificationsAfter(qsizetype before, qsizetype count) {
         EXPECT_TRUE(QTest::qWaitFor([&] { return rig.notifier.posted.size() >= before + count; }, 15000));
         return rig.notifier.posted.mid(before);
@@ -77,8 +75,8 @@ TEST_F(Eject, FromTheMenuEachOutcomeIsToldInItsOwnWords) {
     }
 }
 
-// The items are locked while a cycle runs, and the button of an earlier cycle's notification,
-// pressed meanwhile, ejects that cycle's drives only once the running cycle has ended.
+// The items are locked while a cycle runs; an earlier cycle's Eject button pressed meanwhile ejects
+// that cycle's drives once the running one has ended.
 TEST_F(Eject, NoEjectLandsInTheMiddleOfACycle) {
     const QString backup = rig.addDrive(QStringLiteral("BACKUP"));
     rig.addDrive(QStringLiteral("NOT OURS"), std::nullopt);

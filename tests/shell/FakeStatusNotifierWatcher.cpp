@@ -1,9 +1,6 @@
-// A panel's tray for the tray test: a StatusNotifierWatcher on the session bus with a host
-// registered. Prints the bus name of every item that registers, one line each, on standard output.
-//
-// It is a process of its own because Qt's tray code calls the watcher and blocks for the reply:
-// a watcher served by the test's own main thread could never answer. It ends with its parent,
-// so a test that dies leaves no watcher behind on the bus.
+// A panel's tray for the tray test: a StatusNotifierWatcher with a host, printing the bus name of
+// every item that registers. A process of its own, since Qt's tray code blocks on its calls to the
+// watcher; it ends with its parent.
 
 #include <QCoreApplication>
 #include <QDBusConnection>

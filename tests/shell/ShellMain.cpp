@@ -1,12 +1,10 @@
-// The application's tests need widgets, so a QApplication exists for the whole run. Without a
-// display they use the offscreen platform (ctest runs the tray test under xvfb-run instead).
+// A QApplication for the whole run: offscreen without a display (the tray test runs under xvfb-run).
 #include <QApplication>
 #include <gtest/gtest.h>
 
 namespace {
 
-// The offscreen platform says so each time a window asks it for something it can't do (size
-// hints, raising); that is expected here and would bury the messages that matter.
+// The offscreen platform's notes on what it can't do (size hints, raising) would bury what matters.
 QtMessageHandler standardHandler = nullptr;
 
 void withoutOffscreenNotes(QtMsgType type, const QMessageLogContext& context, const QString& message) {

@@ -1,6 +1,5 @@
 #pragma once
-// The application around the engine rig's stand-ins, with a driver that answers its modal alerts as
-// a user would and a record of every address it asked the desktop to open.
+// The application around the engine rig's stand-ins, its alerts answered as a user would.
 
 #include "shell/Alert.h"
 #include "shell/AppDelegate.h"
@@ -19,8 +18,7 @@
 
 namespace testing_support {
 
-// Each alert that comes up is handed to the next queued answer. An alert nobody expected fails the
-// test and is dismissed, so that a test fails instead of hanging.
+// Each alert gets the next queued answer; one nobody expected fails the test instead of hanging it.
 class AlertDriver {
 public:
     using Answer = std::function<void(spinforge::Alert&)>;

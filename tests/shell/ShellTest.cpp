@@ -1,14 +1,10 @@
-// The application under the offscreen platform, driven as a user would: the dialogs through their
-// alerts, the menu's commands, and what the status line and the icon show for each state.
+// The application under the offscreen platform, driven as a user would: dialogs and commands.
 #include "shell/ShellRig.h"
-#include "shell/Symbols.h"
 
 #include <QComboBox>
-#include <QImage>
 
 using namespace testing_support;
 using spinforge::Alert;
-namespace Symbols = spinforge::Symbols;
 
 namespace {
 
@@ -92,21 +88,6 @@ TEST_F(Shell, CommandsReachTheirTargets) {
     QTimer::singleShot(0, menuAction(QStringLiteral("Quit Spinforge")), &QAction::trigger);
     QTimer::singleShot(5000, [] { QCoreApplication::exit(1); });
     EXPECT_EQ(QCoreApplication::exec(), 0);
-}
-
-TEST(Symbols, EveryStatusSymbolAndTheApplicationIconDraw) {
-    const auto drawn = [](const QIcon& icon) {
-        const QImage image = icon.pixmap(22, 22).toImage();
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x)
-                if (qAlpha(image.pixel(x, y)) > 0) return true;
-        return false;
-    };
-    for (const QString& symbol : {Symbols::drive, Symbols::syncing, Symbols::attention}) {
-        EXPECT_TRUE(drawn(Symbols::icon(symbol, Qt::black))) << symbol.toStdString();
-        EXPECT_TRUE(drawn(Symbols::trayIcon(symbol))) << symbol.toStdString();
-    }
-    EXPECT_TRUE(drawn(Symbols::applicationIcon()));
 }
 
 }  // namespace

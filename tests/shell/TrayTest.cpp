@@ -1,9 +1,6 @@
-// The agent's icon as a panel sees it, over D-Bus: registered with a tray (played by a helper
-// process, since Qt's tray code blocks on its calls), its menu exported with the status line
-// reading exactly as the engine's message (as the status window shows it too), every command with
-// its title and key equivalent, an eject item per registered drive, locked during a cycle, and its
-// icon and tooltip following the engine. Where no tray runs, the status window stands in. Runs
-// under Xvfb (xvfb-run, see tests/CMakeLists.txt).
+// The agent's icon as a panel sees it over D-Bus, under Xvfb: its exported menu (the status line,
+// every command's title and key equivalent, an eject item per registered drive, locked during a
+// cycle), icon and tooltip following the engine; the status window where no tray runs.
 #include "shell/ShellRig.h"
 #include "shell/StatusWindow.h"
 
@@ -18,29 +15,10 @@ using namespace testing_support;
 
 namespace {
 
-// A panel's tray: the fake StatusNotifierWatcher, printing the bus name of each item that registers.
-class FakeTray {
-public:
-    ~FakeTray() {
-        process_.terminate();
-        process_.waitForFinished(5000);
-    }
-    bool start() {
-        process_.start(QStringLiteral(SPINFORGE_FAKE_WATCHER_PATH), {});
-        return QTest::qWaitFor([] { return QDBusConnection::sessionBus().interface()->isServiceRegistered(kWatcher); }, 10000);
-    }
-    QString nextItem() {
-        if (!QTest::qWaitFor([this] { return process_.canReadLine(); }, 10000)) return {};
-        return QString::fromUtf8(process_.readLine()).trimmed();
-    }
-    static inline const QString kWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+const QString kWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+bool trayRuns() { return QDBusConnection::sessionBus().interface()->isServiceRegistered(kWatcher); }
 
-private:
-    QProcess process_;
-};
-
-// The item is served by this process's main thread, so it answers only while the test turns the
-// event loop, never in a blocking call.
+// The item is served by this process's main thread: it answers only while the event loop turns.
 QDBusMessage call(const QString& service, const QString& path, const QString& interface, const QString& method,
                   const QVariantList& arguments) {
     QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
@@ -139,8 +117,7 @@ QList<Shown> shownMenu(const QString& service) {
 class Tray : public ShellRig {};
 
 TEST_F(Tray, TheWindowStandsInUntilATrayRunsThenThePanelShowsTheStateExactly) {
-    ASSERT_FALSE(QDBusConnection::sessionBus().interface()->isServiceRegistered(FakeTray::kWatcher))
-        << "a tray already runs on this bus: run through scripts/test-session";
+    ASSERT_FALSE(trayRuns()) << "a tray already runs on this bus: run through scripts/test-session";
     rig.serve({{"a.mp3", "a"}});
     const QString stick = rig.addDrive(QStringLiteral("DJ_STICK & CO"));
     rig.addDrive(QStringLiteral("NOT OURS"), std::nullopt);
@@ -148,10 +125,12 @@ TEST_F(Tray, TheWindowStandsInUntilATrayRunsThenThePanelShowsTheStateExactly) {
     ASSERT_TRUE(waitForStatus(QStringLiteral("1 tracks copied to USB")));
     EXPECT_TRUE(delegate().statusItem()->window().isVisible());
 
-    FakeTray tray;
-    ASSERT_TRUE(tray.start());
-    const QString service = tray.nextItem();
-    ASSERT_FALSE(service.isEmpty()) << "the icon did not register with the tray that came";
+    // A panel's tray: the fake watcher, printing the bus name of each item that registers.
+    QProcess tray;
+    tray.start(QStringLiteral(SPINFORGE_FAKE_WATCHER_PATH), {});
+    ASSERT_TRUE(QTest::qWaitFor(trayRuns, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tray.canReadLine(); }, 10000)) << "the icon did not register with the tray";
+    const QString service = QString::fromUtf8(tray.readLine()).trimmed();
     EXPECT_FALSE(delegate().statusItem()->window().isVisible());
 
     QByteArray icon = iconBytes(service);
@@ -179,6 +158,8 @@ TEST_F(Tray, TheWindowStandsInUntilATrayRunsThenThePanelShowsTheStateExactly) {
     // A drive pulled out leaves the menu by the time a panel opens it.
     rig.takeDriveAway(stick);
     EXPECT_EQ(shownMenu(service).mid(1), commands.mid(0, 5) + commands.mid(6));
+    tray.terminate();
+    tray.waitForFinished(5000);
 }
 
 }  // namespace

@@ -6,36 +6,25 @@
 
 #include <exception>
 #include <optional>
+#include <type_traits>
 
 namespace testing_support {
 
 template <typename T>
 T await(QCoro::Task<T> task) {
     std::exception_ptr failure;
-    auto run = [&]() -> QCoro::Task<std::optional<T>> {
-        try {
-            co_return co_await std::move(task);
-        } catch (...) {
-            failure = std::current_exception();
-            co_return std::nullopt;
-        }
-    };
-    std::optional<T> result = QCoro::waitFor(run());
-    if (failure) std::rethrow_exception(failure);
-    return std::move(*result);
-}
-
-inline void await(QCoro::Task<> task) {
-    std::exception_ptr failure;
+    std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> result;
     auto run = [&]() -> QCoro::Task<> {
         try {
-            co_await std::move(task);
+            if constexpr (std::is_void_v<T>) co_await std::move(task);
+            else result = co_await std::move(task);
         } catch (...) {
             failure = std::current_exception();
         }
     };
     QCoro::waitFor(run());
     if (failure) std::rethrow_exception(failure);
+    if constexpr (!std::is_void_v<T>) return std::move(*result);
 }
 
 }  // namespace testing_support

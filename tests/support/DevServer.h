@@ -1,7 +1,6 @@
 #pragma once
-// Runs the real spinforge-devserver on loopback for a test or a benchmark, and drives its /_dev/
-// switches. The server hashes its library as it starts, so fill the folder first. It stops with this
-// object, or with the process that started it; construct and destroy it on the same thread.
+// The real spinforge-devserver on loopback for a test or a benchmark, and its /_dev/ switches. It
+// hashes its library as it starts (fill the folder first); made and destroyed on one thread.
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -22,10 +21,9 @@ struct DevServerOptions {
 
 class DevServer {
 public:
-    // Starts the server on a free port and waits until it listens. Throws std::runtime_error with
-    // what the server said when it does not within 10 s.
+    // On a free port, once it listens; std::runtime_error with what it said when not within 10 s.
     explicit DevServer(DevServerOptions options = {});
-    // SIGTERM, and SIGKILL after 5 s. A sanitizer's report from the server fails the running test.
+    // SIGTERM, and SIGKILL after 5 s.
     ~DevServer();
     DevServer(const DevServer&) = delete;
     DevServer& operator=(const DevServer&) = delete;

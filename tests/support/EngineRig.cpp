@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,7 +28,6 @@ EngineRig::EngineRig(Disk disk) : settings(scratch_.filePath("Spinforge.conf")),
 }
 
 EngineRig::~EngineRig() {
-    for (const QString& second : bound_) ::umount2(QFile::encodeName(second).constData(), MNT_DETACH);
     strangers_.clear();
     engine_.reset();
     library_.reset();
@@ -77,17 +75,11 @@ void EngineRig::registerDrive(const QString& volume, qint64 profile) {
 }
 
 QString EngineRig::mountAlsoAt(const QString& volume, const QString& label) {
+    if (disk_ != Disk::folder) throw std::runtime_error("a second mount point is made for folder drives only");
     const QString second = media_ + u'/' + label;
-    if (disk_ == Disk::folder) {
-        QFile::link(volume, second);
-        listed_ << second;
-        writeMountTable();
-        return second;
-    }
-    QDir().mkpath(second);
-    if (::mount(QFile::encodeName(volume).constData(), QFile::encodeName(second).constData(), nullptr, MS_BIND, nullptr) != 0)
-        throw std::runtime_error("could not bind-mount " + volume.toStdString());
-    bound_ << second;
+    QFile::link(volume, second);
+    listed_ << second;
+    writeMountTable();
     return second;
 }
 
@@ -137,12 +129,6 @@ spinforge::EngineSeams EngineRig::seams() {
                                           {media_ + u'/'}};
     return {keyring, settings, files, notifier, mountEvents, volumes, scratch_.filePath("data"), scratch_.filePath("config"),
             timeouts};
-}
-
-spinforge::Folder EngineRig::openFolder(const QString& path) {
-    spinforge::FileResult<spinforge::Folder> folder = files.openFolder(path, spinforge::Reach::anywhere);
-    if (!folder.ok()) throw std::runtime_error(folder.status().description().toStdString());
-    return std::move(*folder);
 }
 
 spinforge::LibraryCache& EngineRig::library() {

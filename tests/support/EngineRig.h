@@ -1,10 +1,8 @@
 #pragma once
-// One engine wired to test stand-ins, shared by the engine tests, the fault matrix and the soak
-// run: a keyring in memory, a settings file, file operations that fail on request, a notifier that
-// records, and the development service on loopback serving a library the test chooses. Drives are
-// folders listed in a mount table of the rig's own or, as root, file systems the kernel mounted
-// below /media; the engine then reads the kernel's own table and looks only below the rig's folder,
-// so that no other drive of the machine is ever written to.
+// One engine wired to test stand-ins (keyring in memory, file operations that fail on request, a
+// recording notifier, the development service), shared by the engine tests, the fault matrix and
+// the soak run. Drives are folders in a mount table of the rig's own or, as root, file systems
+// mounted below a folder of the rig's in /media: no other drive of the machine is ever written to.
 
 #include "credentials/Settings.h"
 #include "engine/SyncEngine.h"
@@ -36,34 +34,25 @@ public:
     EngineRig(const EngineRig&) = delete;
     EngineRig& operator=(const EngineRig&) = delete;
 
-    // Starts the service on `tracks` with the rig signed in to it, its account named `displayName`
-    // unless `options` names accounts. It lists tracks in path order; `served()` is that order.
+    // Starts the service on `tracks` (listed in path order) with the rig signed in to it.
     DevServer& serve(const Tracks& tracks, DevServerOptions options = {});
     DevServer& service() { return *server_; }
     const Tracks& served() const { return served_; }
 
     // A new, empty drive named `label`, mounted and registered to `profile` unless nullopt.
     QString addDrive(const QString& label, std::optional<qint64> profile = kProfileId);
-    // The drive at `volume` mounted a second time, at `label` beside it (a bind mount; for a folder
-    // drive a link listed as a mount point). Returns the second mount point.
+    // A folder drive listed a second time, at `label` beside it (a link); returns that mount point.
     QString mountAlsoAt(const QString& volume, const QString& label);
-    // Another stick mounted where a drive was taken away: made by no one the rig knows, of the
-    // same kind (a tmpfs for a real drive), empty. Removed again before the drive comes back.
+    // Another, empty stick mounted where a drive was taken away, removed before the drive comes back.
     void mountStrangerAt(const QString& volume);
     void removeStranger(const QString& volume);
-    // The marker that registration writes, put on `volume` by hand.
     static void registerDrive(const QString& volume, qint64 profile = kProfileId);
-    // Null for a folder drive.
     KernelDrive* kernelDrive(const QString& volume) const;
-    // Gone as a pulled-out stick goes, and back: a real one unmounted lazily; a folder out of the
-    // mount table and moved aside, so that its mount point no longer leads to it.
+    // Gone as a pulled-out stick goes (unmounted lazily, or a folder moved aside), and back.
     void takeDriveAway(const QString& volume);
     void bringDriveBack(const QString& volume);
 
-    // What the rig's engine is given, for an application made around one of its own.
     spinforge::EngineSeams seams();
-    // The engine's file system and library on their own, for a test of one step.
-    spinforge::Folder openFolder(const QString& path);
     spinforge::LibraryCache& library();
     // Made at first use; reset gives a new one, as a restart of the agent would.
     spinforge::SyncEngine& engine();
@@ -81,11 +70,9 @@ public:
         return volume + QStringLiteral("/Spinforge \u2014 ") + displayName + QStringLiteral(".m3u8");
     }
     QString playlistOf(const QString& volume) const { return playlistOn(volume, displayName); }
-    // The playlist of the served tracks.
     QByteArray servedPlaylist() const;
-    // What is not as the service has it, in the library and on the drives with these roots: any
-    // track or playlist under its final name with other bytes; with `complete` also one that is
-    // missing, and any other file left behind that is not among `others` (absolute paths).
+    // What differs from the service in the library and on the drives at `roots`: files under a final
+    // name with other bytes; with `complete` also missing ones, and leftovers not among `others`.
     QStringList offFromServed(const QStringList& roots, bool complete, const QStringList& others = {}) const;
     QString scratch(const QString& name) const { return scratch_.filePath(name); }
 
@@ -108,7 +95,6 @@ private:
     Tracks served_;
     std::vector<std::unique_ptr<KernelDrive>> drives_;
     std::map<QString, std::unique_ptr<KernelDrive>> strangers_;
-    QStringList bound_;  // second mount points of kernel drives
     QStringList listed_;  // folder drives in the rig's mount table
     std::unique_ptr<spinforge::SyncEngine> engine_;
     std::unique_ptr<spinforge::APIClient> api_;

@@ -1,10 +1,7 @@
 #pragma once
-// A desktop notification server for tests: it owns org.freedesktop.Notifications on the test
-// session's bus, announces `capabilities` (after `capabilitiesDelay`, as a slow server would),
-// records every Notify call and can press a notification's button. It has a bus connection of
-// its own, so calls come through the bus daemon and one is recorded only once the event loop
-// turns. Like a real server it refuses a Notify whose arguments have the wrong types (an int
-// replaces_id, say), recording the signature in `refused` instead. Main thread; one at a time.
+// A notification server on the test session's bus, on a connection of its own (calls are recorded
+// as the event loop turns): it announces `capabilities` after `capabilitiesDelay`, records each
+// Notify, refuses one with the wrong argument types as a real server does, and presses buttons.
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -19,17 +16,14 @@
 
 namespace testing_support {
 
-// A plain virtual object rather than a QObject with slots: it needs no moc run, and it sees the
-// message's signature, which is what a real server checks first.
+// A virtual object, not a QObject with slots: it sees the signature, which a real server checks first.
 class FakeNotificationServer final : public QDBusVirtualObject {
 public:
     struct Call {
-        QString appName;
         uint replacesId = 0;
         QString icon, title, body;
         QStringList actions;  // key, label, key, label…
         QVariantMap hints;
-        int timeout = 0;
     };
 
     FakeNotificationServer() {
@@ -74,8 +68,8 @@ public:
             return connection.send(message.createErrorReply(QDBusError::InvalidArgs, QStringLiteral("Wrong arguments")));
         }
         const QVariantList args = message.arguments();
-        calls.append({args[0].toString(), args[1].toUInt(), args[2].toString(), args[3].toString(), args[4].toString(),
-                      args[5].toStringList(), qdbus_cast<QVariantMap>(args[6]), args[7].toInt()});
+        calls.append({args[1].toUInt(), args[2].toString(), args[3].toString(), args[4].toString(), args[5].toStringList(),
+                      qdbus_cast<QVariantMap>(args[6])});
         return connection.send(message.createReply(QVariant::fromValue(uint(calls.size()))));
     }
 

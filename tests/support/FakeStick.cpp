@@ -1,13 +1,7 @@
-// spinforge-fake-stick: a USB stick that keeps less than it is given, as fake-capacity sticks do
-// once they are full. A FUSE file system held in memory; the kernel is asked to keep each file's
-// pages across opens and to cache writes (writeback), so a program that reads back what it just
-// wrote sees its own bytes from memory, not what the stick kept.
-//
-//   spinforge-fake-stick MOUNTPOINT
-//
-// Prints "mounted" once the file system is there. After SIGUSR2 every block written is lost (it
-// reads back as zeros), while the stick still claims plenty of room; SIGUSR1 makes it keep what it
-// is given again; SIGTERM unmounts it and ends the process. Single-threaded; for tests, as root.
+// spinforge-fake-stick MOUNTPOINT: a stick that keeps less than it is given, as full fake-capacity
+// sticks do; a FUSE file system in memory whose pages the kernel keeps across opens, so reading back
+// what was just written sees the kernel's memory. Prints "mounted"; after SIGUSR2 every block
+// written reads back as zeros (SIGUSR1: kept again); SIGTERM unmounts it.
 
 #define FUSE_USE_VERSION 31
 #include <fuse.h>

@@ -1,10 +1,7 @@
 #pragma once
-// A udisks2 for tests. It owns org.freedesktop.UDisks2 on the test session's system bus (a private
-// bus: see scripts/test-session), never the machine's, and lists the drives and the block devices
-// with a file system that a test gives it, as udisks2's object manager does. It records each
-// Unmount and PowerOff in the order they come, and answers as udisks2 does: a busy file system
-// refuses with DeviceBusy, one not mounted with NotMounted, and an unmounted one forgets its mount
-// point. It has a bus connection of its own, so it answers only while the event loop turns.
+// A udisks2 on the test session's private system bus (see scripts/test-session), on a connection of
+// its own: it lists a test's drives and file systems as udisks2's object manager does, records each
+// Unmount and PowerOff, and refuses a busy file system (DeviceBusy) or an unmounted one (NotMounted).
 
 #include <QDBusConnection>
 #include <QDBusMessage>

@@ -1,6 +1,5 @@
 #pragma once
-// Stand-ins for the desktop: a keyring in memory that can be told to refuse, and a notifier that
-// remembers what it would have shown and lets a test press its buttons.
+// Stand-ins for the desktop: a keyring in memory that can refuse, and a notifier that records.
 
 #include "platform/Keyring.h"
 #include "platform/Notifier.h"

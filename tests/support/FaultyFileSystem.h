@@ -1,7 +1,6 @@
 #pragma once
-// The real file system with failures injected where a test asks for them: one errno at one
-// operation on matching paths, the refusals of a FAT drive below a folder, and a hook that runs
-// before every operation (to pull a drive out mid-cycle, or kill the process). Paths are the ones
+// The real file system with failures injected where a test asks for them: an errno at an operation
+// on matching paths, a FAT drive's refusals, and a hook before every operation. Paths are the ones
 // the engine opened things by: a drive's files below its mount point, the library's below it.
 
 #include "platform/PosixFileSystem.h"
@@ -33,17 +32,14 @@ public:
     // `stop`: what the real file system below is to heed, as the agent's does.
     explicit FaultyFileSystem(const spinforge::StopRequest* stop = nullptr) : real_(stop) {}
 
-    // The next `times` calls of `op` whose path contains `pathPart` fail with `errnum`
-    // (times < 0: every call).
+    // The next `times` calls of `op` whose path contains `pathPart` fail with `errnum` (< 0: every call).
     void failOn(Op op, const QString& pathPart, int errnum, int times = -1) { rules_.append({op, pathPart, errnum, times, false}); }
-    // The same, but a commit is carried out first and then reported failed, as when the rename
-    // happened but flushing the folder failed.
+    // The same, but a commit is carried out first, as when the rename happened but its flush failed.
     void failAfterDoing(Op op, const QString& pathPart, int errnum, int times = -1) {
         rules_.append({op, pathPart, errnum, times, true});
     }
-    // Below `root`, behave as a FAT drive does: names holding : * ? " < > | or \ are refused with
-    // EINVAL, a copy of a file larger than `maxFileSize` with EFBIG, and a name that differs only
-    // in letter case from an existing one leads to it. An empty root ends it.
+    // Below `root` (empty: nowhere), behave as FAT: names holding : * ? " < > | or \ refused with
+    // EINVAL, copies past `maxFileSize` with EFBIG, a name found under any spelling of its letters.
     void emulateFat(const QString& root, qint64 maxFileSize = (qint64(1) << 32) - 1) {
         fatRoot_ = root;
         fatMaxFileSize_ = maxFileSize;
@@ -51,6 +47,15 @@ public:
     // Forgets every failure asked for; the FAT behaviour and the hook stay.
     void clearFaults() { rules_.clear(); }
     std::function<void(Op, const QString&)> beforeEach;
+    // Runs `happen` once, just before the first `op` on a path that holds `pathPart`.
+    void onceBefore(Op op, const QString& pathPart, std::function<void()> happen) {
+        beforeEach = [=, this](Op seen, const QString& path) {
+            if (seen != op || !path.contains(pathPart)) return;
+            const auto once = happen;  // the hook, and what it holds, goes with the next line
+            beforeEach = nullptr;
+            once();
+        };
+    }
 
     FileResult<Folder> openFolder(const QString& path, Reach reach) override;
     FileResult<FileInfo> inspect(const QString& path) override {

@@ -1,15 +1,12 @@
 #pragma once
-// Drives the kernel really mounts, for tests run as root: a tmpfs, or an ext4, exFAT or FAT image
-// on a loop device, mounted where a desktop automounter would put it (below /media). exFAT uses
-// the kernel's driver where there is one, else exfat-fuse. A fake stick is a FUSE file system of
-// our own that can be made to keep less than it is given (spinforge-fake-stick). Elsewhere these
-// tests skip with the reason whyUnavailable gives.
+// Drives the kernel really mounts, for tests run as root: a tmpfs, an ext4, exFAT (the kernel's
+// driver, else exfat-fuse) or FAT image on a loop device, or a fake stick (spinforge-fake-stick).
+// Elsewhere these tests skip with the reason whyUnavailable gives.
 
 #include <QString>
 #include <QStringList>
 
 #include <memory>
-
 #include <optional>
 #include <string>
 
@@ -32,27 +29,22 @@ QString findTool(const QString& name);
 
 class KernelDrive {
 public:
-    // Mounts a new, empty file system at `mountPoint` (created here), its image (if any) at `image`.
-    // Throws std::runtime_error saying what failed.
+    // Mounts a new, empty file system at `mountPoint`, its image (if any) at `image`. Throws
+    // std::runtime_error saying what failed.
     KernelDrive(Disk disk, QString mountPoint, QString image, const QString& tmpfsOptions = QStringLiteral("size=4m"));
-    // Unmounts it however the test ended (lazily when busy), detaches the loop device, removes the
-    // image and the mount folder.
-    ~KernelDrive();
+    ~KernelDrive();  // unmounted (lazily when busy) and removed, however the test ended
     KernelDrive(const KernelDrive&) = delete;
     KernelDrive& operator=(const KernelDrive&) = delete;
 
     const QString& path() const { return path_; }
-    Disk disk() const { return disk_; }
     bool isMounted() const { return kernelMountPoints().contains(path_); }
 
     // tmpfs and ext4: mount options changed in place ("size=256k", MS_RDONLY).
     void remount(unsigned long flags, const char* options = nullptr);
     // What `umount -l` does: the drive leaves the table at once; open files keep its file system.
     void detachLazily();
-    // An image's file system mounted again after it left.
-    void mountAgain();
-    // A fake stick: from now on it loses every new block, though it still claims plenty of room;
-    // or, again, keeps everything.
+    void mountAgain();  // an image's file system, after it left
+    // A fake stick: from now on it loses every new block, though it still claims plenty of room.
     void keepNothingMore();
     void keepEverything();
 

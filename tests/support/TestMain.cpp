@@ -1,5 +1,5 @@
-// Tests run coroutines on a Qt event loop, so a core application exists for the whole run. Given
-// --render-reliability, the program writes docs/reliability.md from the rows the fault tests left.
+// A core application for the whole run (tests run coroutines on its event loop); given
+// --render-reliability, the program writes docs/reliability.md from the fault tests' rows.
 #include "faults/ReliabilityTable.h"
 
 #include <QCoreApplication>

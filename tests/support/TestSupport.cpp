@@ -72,8 +72,7 @@ QByteArray mountTableListing(const QStringList& volumes) {
     for (const QString& volume : volumes) {
         QByteArray point = QFile::encodeName(volume);
         point.replace('\\', "\\134").replace(' ', "\\040").replace('\t', "\\011").replace('\n', "\\012");
-        // The mount the folder is on, as the kernel numbers it: the engine checks that the root it
-        // holds is the mount the table lists.
+        // The engine checks that the root it holds is on the mount the table lists.
         struct statx status {};
         ::statx(AT_FDCWD, QFile::encodeName(volume).constData(), 0, STATX_MNT_ID, &status);
         table += QByteArray::number(quint64(status.stx_mnt_id)) + " 22 " + QByteArray::number(status.stx_dev_major) + ':' +

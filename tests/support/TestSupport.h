@@ -36,9 +36,8 @@ void writeBytes(const QString& path, const QByteArray& bytes);
 // Every file below `folder`, as sorted relative paths, hidden ones included.
 QStringList filesBelow(const QString& folder);
 
-// A mount table in the kernel's format with the computer's own disk and `volumes` (existing
-// folders) mounted as drives, their paths escaped as the kernel escapes them and each listed with
-// the number of the mount it really is on.
+// A mount table in the kernel's format: the computer's own disk, and `volumes` (existing folders)
+// as drives on the mounts they really are on, their paths escaped as the kernel escapes them.
 QByteArray mountTableListing(const QStringList& volumes);
 
 // The text of what `run` threw, or "no failure": what the DJ would read.
