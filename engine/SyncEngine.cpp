@@ -119,19 +119,21 @@ QCoro::Task<> SyncEngine::runCycle() {
     if (isStopping()) co_return;  // the user is leaving: nothing more goes out
     co_await api_.report(trackCount, synced);
 
+    // Asked after the report: a drive pulled out meanwhile is neither up to date nor offered for ejecting.
+    const std::vector<Drive> remaining = registeredVolumes(profileId);
     QString message;
     if (copied > 0)
         message = QStringLiteral("%1 tracks copied to USB").arg(copied);
     else if (downloaded > 0)
         message = QStringLiteral("%1 tracks cached \u2014 connect USB").arg(downloaded);
-    else if (registeredVolumes(profileId).empty())
+    else if (remaining.empty())
         message = QStringLiteral("Library ready \u2014 connect USB");
     else
         message = QStringLiteral("USB is up to date");
     setState(State::success(message));
     // Drives that were filled or found up to date may be ejected from the notification.
     const bool drivesDone = copied > 0 || message == u"USB is up to date";
-    notify(QStringLiteral("Spinforge"), message, drivesDone ? mountPointsOf(registeredVolumes(profileId)) : QStringList());
+    notify(QStringLiteral("Spinforge"), message, drivesDone ? mountPointsOf(remaining) : QStringList());
 }
 
 QCoro::Task<Manifest> SyncEngine::currentManifest() {
