@@ -1,5 +1,7 @@
 #include "platform/MountTable.h"
 
+#include "platform/FileNames.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -36,7 +38,7 @@ QList<Mount> read(const QString& path) {
     while (mnt_table_next_fs(table.get(), iter.get(), &entry) == 0) {
         const char* target = mnt_fs_get_target(entry);
         if (!target || target[0] != '/') continue;
-        mounts.append({QFile::decodeName(target), quint64(std::max(mnt_fs_get_id(entry), 0)), mnt_fs_get_devno(entry)});
+        mounts.append({FileNames::decode(target), quint64(std::max(mnt_fs_get_id(entry), 0)), mnt_fs_get_devno(entry)});
     }
     return mounts;
 }
@@ -58,7 +60,7 @@ bool isCandidate(const QString& mountPoint, const QStringList& prefixes) {
 }
 
 QString volumeName(const QString& mountPoint) {
-    return QFileInfo(QDir::cleanPath(mountPoint)).fileName();
+    return FileNames::readable(QFileInfo(QDir::cleanPath(mountPoint)).fileName());
 }
 
 }  // namespace spinforge::MountTable

@@ -32,7 +32,8 @@ bool isBelowPrefix(const QString& path, const QStringList& prefixes);
 // and tools mount things the user never plugged in. Any thread.
 bool isCandidate(const QString& mountPoint, const QStringList& prefixes);
 
-// The name a volume is shown by: the last component of its mount point ("DJ STICK").
+// The name a volume is shown by: the last component of its mount point ("DJ STICK"), bytes that
+// are not UTF-8 shown as U+FFFD.
 QString volumeName(const QString& mountPoint);
 
 }  // namespace MountTable

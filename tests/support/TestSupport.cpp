@@ -1,5 +1,7 @@
 #include "support/TestSupport.h"
 
+#include "platform/FileNames.h"
+
 #include <openssl/sha.h>
 
 #include <fcntl.h>
@@ -70,11 +72,11 @@ QStringList filesBelow(const QString& folder) {
 QByteArray mountTableListing(const QStringList& volumes) {
     QByteArray table = "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n";
     for (const QString& volume : volumes) {
-        QByteArray point = QFile::encodeName(volume);
+        QByteArray point = spinforge::FileNames::encode(volume);
         point.replace('\\', "\\134").replace(' ', "\\040").replace('\t', "\\011").replace('\n', "\\012");
         // The engine checks that the root it holds is on the mount the table lists.
         struct statx status {};
-        ::statx(AT_FDCWD, QFile::encodeName(volume).constData(), 0, STATX_MNT_ID, &status);
+        ::statx(AT_FDCWD, spinforge::FileNames::encode(volume).constData(), 0, STATX_MNT_ID, &status);
         table += QByteArray::number(quint64(status.stx_mnt_id)) + " 22 " + QByteArray::number(status.stx_dev_major) + ':' +
                  QByteArray::number(status.stx_dev_minor) + " / " + point +
                  " rw,nosuid,nodev,relatime shared:9 - vfat /dev/sdb1 rw,uid=1000\n";
