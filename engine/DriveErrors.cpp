@@ -14,14 +14,16 @@ bool holdsWhatFatRefuses(const QString& name) {
     return std::any_of(name.begin(), name.end(), [](QChar c) { return kFatRefuses.contains(c); });
 }
 
-// The first component of `relativePath` that is a link on the drive; the whole path when none is
-// found any more.
-QString firstLink(const Drive& drive, const QString& relativePath) {
+// The first leading part of `relativePath` on the drive that `stops` the way there (a link, another
+// drive mounted there); the whole path when none is found any more.
+QString firstStop(const Drive& drive, const QString& relativePath, int errnum) {
     QString prefix;
     for (const QString& part : relativePath.split(u'/')) {
         prefix += (prefix.isEmpty() ? QString() : QStringLiteral("/")) + part;
         const FileResult<FileInfo> info = drive.root().inspect(prefix);
-        if (info.ok() && info->type == FileInfo::Type::link) return prefix;
+        const bool stops = errnum == ELOOP ? info.ok() && info->type == FileInfo::Type::link
+                                           : !info.ok() && info.status().errnum() == errnum;
+        if (stops) return prefix;
     }
     return relativePath;
 }
@@ -45,10 +47,17 @@ FileError failure(const QString& action, int errnum, const QString& name) {
 }
 
 FileError failure(const Drive& drive, const QString& task, const QString& action, const QString& relativePath, int errnum) {
-    if (errnum != ELOOP) return failure(action, errnum, relativePath);
-    return FileError(QStringLiteral("Could not %1 %2").arg(task, drive.name()), errnum,
-                     QStringLiteral("%1 is a link, and Spinforge does not write through links on a drive")
-                         .arg(firstLink(drive, relativePath)));
+    const QString couldNot = QStringLiteral("Could not %1 %2").arg(task, drive.name());
+    if (errnum == ELOOP)
+        return FileError(couldNot, errnum,
+                         QStringLiteral("%1 is a link, and Spinforge does not write through links on a drive")
+                             .arg(firstStop(drive, relativePath, errnum)));
+    if (errnum == EXDEV)
+        return FileError(couldNot, errnum,
+                         QStringLiteral("%1 is another drive mounted inside this one, and Spinforge does not write "
+                                        "across drives")
+                             .arg(firstStop(drive, relativePath, errnum)));
+    return failure(action, errnum, relativePath);
 }
 
 }  // namespace spinforge::DriveErrors

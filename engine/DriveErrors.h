@@ -20,9 +20,9 @@ QString reason(int errnum, const QString& name = {});
 FileError failure(const QString& action, int errnum, const QString& name = {});
 
 // The failure of an operation at `relativePath` below the drive's root while the engine does
-// `task` there ("sync", "register"). A link met on the way (ELOOP) is named instead of the
-// operation: "Could not sync DJSTICK: DJ-Music is a link, and Spinforge does not write through
-// links on a drive".
+// `task` there ("sync", "register"). A link met on the way (ELOOP), or another drive mounted on the
+// way (EXDEV), is named instead of the operation: "Could not sync DJSTICK: DJ-Music is a link, and
+// Spinforge does not write through links on a drive".
 FileError failure(const Drive& drive, const QString& task, const QString& action, const QString& relativePath, int errnum);
 
 }  // namespace spinforge::DriveErrors

@@ -1,9 +1,9 @@
 #include "platform/PosixFileSystem.h"
 
+#include "platform/FileNames.h"
 #include "platform/PosixPaths.h"
 #include "platform/StagingName.h"
 
-#include <QFile>
 
 #include <algorithm>
 
@@ -74,12 +74,12 @@ void paceWriteBack(int fd, qint64 from, qint64 to) {
 }
 
 // One step of the kernel's copy; sendfile where copy_file_range can't cross the two file systems.
+// A step a signal interrupted fails with EINTR, for the caller to look at the stop request first.
 ssize_t copyStep(int from, int to, bool& useSendfile) {
     for (;;) {
         const ssize_t n = useSendfile ? ::sendfile(to, from, nullptr, size_t(kCopyStep))
                                       : ::copy_file_range(from, nullptr, to, nullptr, size_t(kCopyStep), 0);
         if (n >= 0) return n;
-        if (errno == EINTR) continue;
         if (useSendfile || (errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP && errno != EINVAL)) return -1;
         useSendfile = true;
     }
@@ -89,19 +89,19 @@ ssize_t copyStep(int from, int to, bool& useSendfile) {
 
 FileResult<Folder> PosixFileSystem::openFolder(const QString& path, Reach reach) {
     if (stopped()) return failed(FileAction::open, path, ECANCELED);
-    UniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd fd(::open(FileNames::encode(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd.isOpen()) return failed(FileAction::open, path);
     return Folder(*this, std::move(fd), path, reach);
 }
 
 FileResult<FileInfo> PosixFileSystem::inspect(const QString& path) {
     if (stopped()) return failed(FileAction::inspect, path, ECANCELED);
-    return statxAt(AT_FDCWD, QFile::encodeName(path).constData(), 0, path);
+    return statxAt(AT_FDCWD, FileNames::encode(path).constData(), 0, path);
 }
 
 FileResult<Folder> PosixFileSystem::openFolder(const Folder& folder, const QString& relative) {
     if (stopped()) return failed(FileAction::open, folder.pathOf(relative), ECANCELED);
-    UniqueFd fd = PosixPaths::openFolderBelow(folder, QFile::encodeName(relative), walk_);
+    UniqueFd fd = PosixPaths::openFolderBelow(folder, FileNames::encode(relative), walk_);
     if (!fd.isOpen()) return failed(FileAction::open, folder.pathOf(relative));
     return Folder(folder.files(), std::move(fd), folder.pathOf(relative), folder.reach());
 }
@@ -112,7 +112,7 @@ FileStatus PosixFileSystem::makeFolders(const Folder& folder, const QString& rel
     // link, so a link anywhere on the way stops the walk.
     UniqueFd current(::fcntl(folder.fd(), F_DUPFD_CLOEXEC, 0));
     const int noFollow = PosixPaths::noFollowFor(folder.reach());
-    for (const QByteArray& part : QFile::encodeName(relative).split('/')) {
+    for (const QByteArray& part : FileNames::encode(relative).split('/')) {
         if (!current.isOpen()) break;
         if (part.isEmpty()) continue;
         if (!PosixPaths::isPlainName(part)) return failed(FileAction::createFolder, folder.pathOf(relative), EINVAL);
@@ -123,6 +123,9 @@ FileStatus PosixFileSystem::makeFolders(const Folder& folder, const QString& rel
         if (!next.isOpen() && errno == ENOTDIR && noFollow &&
             ::fstatat(current.get(), part.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode))
             errno = ELOOP;
+        if (next.isOpen())
+            if (const int crossed = PosixPaths::crossing(folder.reach(), current.get(), next.get()))
+                return failed(FileAction::createFolder, folder.pathOf(relative), crossed);
         current = std::move(next);
     }
     if (!current.isOpen()) return failed(FileAction::createFolder, folder.pathOf(relative));
@@ -134,20 +137,22 @@ FileResult<FileInfo> PosixFileSystem::inspect(const Folder& folder, const QStrin
     if (relative.isEmpty()) return statxAt(folder.fd(), "", AT_EMPTY_PATH, folder.path());
     const Place place = placeOf(folder, relative, walk_);
     if (place.error) return failed(FileAction::inspect, folder.pathOf(relative), place.error);
+    if (const int crossed = PosixPaths::crossingAt(folder.reach(), place.folder.get(), place.name.constData()))
+        return failed(FileAction::inspect, folder.pathOf(relative), crossed);
     const int flags = folder.reach() == Reach::beneath ? AT_SYMLINK_NOFOLLOW : 0;
     return statxAt(place.folder.get(), place.name.constData(), flags, folder.pathOf(relative));
 }
 
 FileResult<QStringList> PosixFileSystem::list(const Folder& folder, const QString& relative) {
     if (stopped()) return failed(FileAction::list, folder.pathOf(relative), ECANCELED);
-    UniqueFd listed = PosixPaths::openFolderBelow(folder, QFile::encodeName(relative), walk_);
+    UniqueFd listed = PosixPaths::openFolderBelow(folder, FileNames::encode(relative), walk_);
     DIR* entries = listed.isOpen() ? ::fdopendir(listed.get()) : nullptr;
     if (!entries) return failed(FileAction::list, folder.pathOf(relative));
     listed.release();  // closedir closes it
     QStringList names;
     while (const dirent* entry = ::readdir(entries)) {
         const QByteArray name(entry->d_name);
-        if (name != "." && name != "..") names << QFile::decodeName(name);
+        if (name != "." && name != "..") names << FileNames::decode(name);
     }
     ::closedir(entries);
     return names;
@@ -164,6 +169,8 @@ FileResult<InputFile> PosixFileSystem::openForReading(const Folder& folder, cons
                          O_RDONLY | O_NONBLOCK | O_CLOEXEC | PosixPaths::noFollowFor(folder.reach())));
     struct stat info {};
     if (!fd.isOpen() || ::fstat(fd.get(), &info) != 0) return failed(FileAction::open, path);
+    if (const int crossed = PosixPaths::crossing(folder.reach(), place.folder.get(), fd.get()))
+        return failed(FileAction::open, path, crossed);
     if (!S_ISREG(info.st_mode)) return failed(FileAction::open, path, S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
     return InputFile(folder.files(), std::move(fd), path, qint64(info.st_size));
 }
@@ -177,13 +184,16 @@ FileResult<QByteArray> PosixFileSystem::readSmallFile(const Folder& folder, cons
     UniqueFd fd(::openat(place.folder.get(), place.name.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
     struct stat info {};
     if (!fd.isOpen() || ::fstat(fd.get(), &info) != 0) return failed(FileAction::open, path);
+    if (const int crossed = PosixPaths::crossing(folder.reach(), place.folder.get(), fd.get()))
+        return failed(FileAction::open, path, crossed);
     if (!S_ISREG(info.st_mode)) return failed(FileAction::open, path, EINVAL);
     if (info.st_size > maxBytes) return failed(FileAction::read, path, EFBIG);
     QByteArray content;
     char block[64 * 1024];
     for (;;) {
         const ssize_t n = ::read(fd.get(), block, sizeof block);
-        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EINTR && !stopped()) continue;
+        if (n < 0 && errno == EINTR) return failed(FileAction::read, path, ECANCELED);
         if (n < 0) return failed(FileAction::read, path);
         if (n == 0) return content;
         content.append(block, n);
@@ -228,6 +238,7 @@ FileResult<qint64> PosixFileSystem::read(InputFile& file, char* buffer, qint64 c
         const ssize_t n = ::read(file.fd(), buffer, size_t(capacity));
         if (n >= 0) return qint64(n);
         if (errno != EINTR) return failed(FileAction::read, file.path());
+        if (stopped()) return failed(FileAction::read, file.path(), ECANCELED);
     }
 }
 
@@ -236,7 +247,8 @@ FileStatus PosixFileSystem::write(StagedFile& file, const char* data, qint64 siz
     const qint64 before = file.bytesWritten();
     while (size > 0) {
         const ssize_t n = ::write(file.fd(), data, size_t(size));
-        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EINTR && !stopped()) continue;
+        if (n < 0 && errno == EINTR) return failed(FileAction::write, file.path(), ECANCELED);
         if (n < 0) return failed(FileAction::write, file.path());
         data += n;
         size -= n;
@@ -253,6 +265,7 @@ FileStatus PosixFileSystem::copy(InputFile& source, StagedFile& target) {
         if (stopped()) return failed(FileAction::write, target.path(), ECANCELED);
         const qint64 before = target.bytesWritten();
         const ssize_t n = copyStep(source.fd(), target.fd(), useSendfile);
+        if (n < 0 && errno == EINTR) continue;  // the stop request is looked at first
         if (n < 0) return failed(FileAction::write, target.path());
         if (n == 0) return {};
         target.countWritten(n);
@@ -283,6 +296,9 @@ FileStatus PosixFileSystem::commit(StagedFile& file) {
     if (file.reach() == Reach::beneath && ::fstatat(folder, file.finalName().constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISLNK(info.st_mode))
         return failed(FileAction::rename, file.path(), ELOOP);
+    // Nor over another drive mounted where the file goes.
+    if (const int crossed = PosixPaths::crossingAt(file.reach(), folder, file.finalName().constData()))
+        return failed(FileAction::rename, file.path(), crossed);
     if (::renameat(folder, file.stagingName().constData(), folder, file.finalName().constData()) != 0)
         return failed(FileAction::rename, file.path());
     file.markCommitted();
