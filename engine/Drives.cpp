@@ -3,6 +3,7 @@
 #include "engine/FileError.h"
 
 #include <QDir>
+#include <QHash>
 #include <QSet>
 
 #include <cerrno>
@@ -16,6 +17,17 @@ const QString kReadOnly = QStringLiteral("the drive is read-only");
 // Whether `root` is the file system mounted as `mount`, rather than the empty folder below it.
 bool isTheMount(const FileInfo& root, const Mount& mount) {
     return root.mountId ? root.mountId == mount.id : root.device == mount.device;
+}
+
+// The mounts a path leads to, in table order: of the entries for one mount point (a stick mounted
+// on top of another) only the last, the one on top, which hides the ones below it.
+QList<Mount> visibleMounts(const QList<Mount>& table) {
+    QHash<QString, qsizetype> top;  // each point's last entry
+    for (qsizetype i = 0; i < table.size(); ++i) top.insert(table[i].point, i);
+    QList<Mount> visible;
+    for (qsizetype i = 0; i < table.size(); ++i)
+        if (top.value(table[i].point) == i) visible << table[i];
+    return visible;
 }
 
 }  // namespace
@@ -34,15 +46,13 @@ Drives::Opened Drives::openAt(const Mount& mount) const {
 
 std::vector<Drive> Drives::candidates() const {
     std::vector<Drive> drives;
-    QSet<QString> points;
     QSet<QPair<quint64, quint64>> roots;  // device and inode of each root taken
-    for (const Mount& mount : MountTable::read(volumes_.mountTable)) {
-        // The cheap path test first. A point listed twice (a mount on top of another) counts once,
-        // and so does a file system mounted at two points: at the first of them.
-        if (!MountTable::isCandidate(mount.point, volumes_.prefixes) || points.contains(mount.point)) continue;
+    for (const Mount& mount : visibleMounts(MountTable::read(volumes_.mountTable))) {
+        // The cheap path test first. A file system mounted at two points counts once: at the first
+        // of them.
+        if (!MountTable::isCandidate(mount.point, volumes_.prefixes)) continue;
         Opened opened = openAt(mount);
         if (!opened.drive) continue;
-        points.insert(mount.point);
         if (roots.contains(opened.root)) continue;
         roots.insert(opened.root);
         drives.push_back(std::move(*opened.drive));

@@ -6,11 +6,16 @@
 #include "engine/Drives.h"
 #include "engine/Integrity.h"
 #include "engine/USBMarker.h"
+#include "platform/FileNames.h"
 #include "support/Await.h"
 #include "support/EngineRig.h"
 
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QtCore/qtestsupport_core.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace testing_support;
 
@@ -67,6 +72,40 @@ TEST(Drives, OnlyMountedDrivesRegisteredToTheProfileAreSynced) {
     });
     EXPECT_EQ(registered(), QStringList());
     EXPECT_EQ(registered(), QStringList{none}) << "the stick of ours now there";
+}
+
+// Where sticks are stacked at one mount point, the drive is the one on top: the one its path leads to.
+TEST(Drives, OfSticksMountedAtOnePointTheOneOnTopIsTheDrive) {
+    if (const std::optional<std::string> why = whyUnavailable(Disk::tmpfs)) GTEST_SKIP() << *why;
+    EngineRig rig(Disk::tmpfs);
+    rig.serve({{"a.mp3", noise(1000, 1)}});
+    const QString volume = rig.addDrive("DJSTICK");
+    const int below = ::open(QFile::encodeName(volume).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const auto close = qScopeGuard([below] { ::close(below); });
+    rig.addDrive("DJSTICK");  // another stick of the account's, mounted over the first
+    rig.runCycle();
+    EXPECT_EQ(rig.states.last(), State::success("1 tracks copied to USB"));
+    EXPECT_EQ(fileBytes(EngineRig::onDrive(volume, "a.mp3")), noise(1000, 1));
+    EXPECT_EQ(filesBelow(QStringLiteral("/proc/self/fd/%1").arg(below)), QStringList{".dj-sync.json"}) << "the hidden stick was written to";
+}
+
+// A stick whose label is not UTF-8 is synced like any other, and named readably.
+TEST(Drives, ADriveMountedUnderANameThatIsNotTextIsSyncedAndNamedReadably) {
+    EngineRig rig;
+    rig.serve({{"a.mp3", noise(1000, 1)}});
+    const QString volume = rig.scratch("media/") + spinforge::FileNames::decode("DJ\xff");
+    ASSERT_EQ(::mkdir(spinforge::FileNames::encode(volume).constData(), 0755), 0);
+    writeBytes(rig.scratch("mountinfo"), mountTableListing({volume}));
+    const spinforge::Profile demo{kProfileId, QStringLiteral("DJ Demo"), QStringLiteral("Demo Set")};
+    const spinforge::Folder drive = std::move(*rig.files.openFolder(volume, spinforge::Reach::beneath));
+    ASSERT_TRUE(writeWhole(drive, spinforge::USBMarker::fileName, spinforge::USBMarker::forProfile(demo).encoded()).ok());
+
+    rig.files.failOn(FaultyFileSystem::Op::copy, "a.mp3", EIO, 1);
+    rig.runCycle();
+    EXPECT_EQ(rig.states.last(), State::failed(QStringLiteral("Could not copy a.mp3 to DJ\ufffd: Input/output error")));
+    rig.runCycle();
+    EXPECT_EQ(rig.states.last(), State::success("1 tracks copied to USB"));
+    EXPECT_TRUE(spinforge::Integrity::validFile(drive, "DJ-Music/Demo Set/a.mp3", digestOf(noise(1000, 1)), 1000));
 }
 
 TEST(USBSync, CopiesWhatTheDriveLacksListsEveryTrackAndLeavesTheRestAlone) {
