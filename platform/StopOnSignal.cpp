@@ -36,7 +36,11 @@ void stopOnTerminationSignals(StopRequest& stop) {
     struct sigaction action = {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
+    // No SA_RESTART: a call the kernel can end early (a read or write waiting on a slow stick that
+    // heeds interruptions) ends with EINTR, and the file system then sees the stop instead of
+    // starting the call over. Every loop of ours that meets EINTR looks at the stop first; Qt's and
+    // GLib's own calls retry by themselves.
+    action.sa_flags = 0;
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
 }
 

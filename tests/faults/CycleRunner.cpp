@@ -2,10 +2,11 @@
 // handling termination signals as the agent does; status 0 on success or when stopped by a signal.
 //
 //   spinforge-cycle-runner SERVER DATA_HOME MOUNT_TABLE MEDIA_PREFIX [copy|commit|playlist:N]
-//   spinforge-cycle-runner SERVER DATA_HOME MOUNT_TABLE MEDIA_PREFIX sigterm:copy|read:PATH_PART
+//   spinforge-cycle-runner SERVER DATA_HOME MOUNT_TABLE MEDIA_PREFIX TERM|INT|HUP:copy|read:PATH_PART
 //
 // The first kills itself (SIGKILL) before the Nth copy to the drive, rename into place or playlist
-// write; the second sends itself SIGTERM 100 ms into the first copy or read of PATH_PART.
+// write; the second sends itself that signal (printing "SIGNAL") 100 ms into the first copy or read
+// of PATH_PART.
 
 #include "credentials/Keychain.h"
 #include "engine/SyncEngine.h"
@@ -17,6 +18,7 @@
 #include <QTextStream>
 
 #include <chrono>
+#include <map>
 #include <csignal>
 #include <thread>
 #include <unistd.h>
@@ -37,13 +39,15 @@ int main(int argc, char** argv) {
     static spinforge::StopRequest stop;
     spinforge::stopOnTerminationSignals(stop);
     FaultyFileSystem files(&stop);
-    if (args.size() > 5 && args[5].startsWith(u"sigterm:")) {
+    const std::map<QString, int> stopSignals{{"TERM", SIGTERM}, {"INT", SIGINT}, {"HUP", SIGHUP}};
+    if (args.size() > 5 && stopSignals.count(args[5].section(u':', 0, 0))) {
         const QStringList at = args[5].split(u':');
-        files.onceBefore(at.value(1) == u"copy" ? Op::copy : Op::read, at.value(2), [] {
-            std::thread([] {
+        const int signal = stopSignals.at(at[0]);
+        files.onceBefore(at.value(1) == u"copy" ? Op::copy : Op::read, at.value(2), [signal] {
+            std::thread([signal] {
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                QTextStream(stdout) << "SIGTERM" << Qt::endl;
-                ::kill(::getpid(), SIGTERM);
+                QTextStream(stdout) << "SIGNAL" << Qt::endl;
+                ::kill(::getpid(), signal);
             }).detach();
         });
     } else if (args.size() > 5 && !args[5].isEmpty()) {

@@ -62,7 +62,7 @@ std::optional<std::string> whyNoImages(const char* mkfs) {
 }  // namespace
 
 const char* nameOf(Disk disk) {
-    static const char* const names[] = {"folder", "tmpfs", "ext4", "exFAT", "FAT32", "a fake stick"};
+    static const char* const names[] = {"folder", "tmpfs", "ext4", "exFAT", "FAT32", "a fake stick", "a stalling stick"};
     return names[int(disk)];
 }
 
@@ -79,6 +79,7 @@ std::optional<std::string> whyUnavailable(Disk disk) {
         if (!kernelHas("vfat")) return "this kernel has no vfat driver";
         return whyNoImages("mkfs.vfat");
     case Disk::fakeStick:
+    case Disk::stallingStick:
         if (!kernelHas("fuse") || !QFile::exists("/dev/fuse")) return "this kernel has no FUSE";
         return std::nullopt;
     default: return std::nullopt;
@@ -106,10 +107,11 @@ KernelDrive::KernelDrive(Disk disk, QString mountPoint, QString image, const QSt
             fail("could not mount a tmpfs on " + path_, errno);
         return;
     }
-    if (disk_ == Disk::fakeStick) {
+    if (disk_ == Disk::fakeStick || disk_ == Disk::stallingStick) {
         fakeStick_ = std::make_unique<QProcess>();
         fakeStick_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        fakeStick_->start(QStringLiteral(SPINFORGE_FAKE_STICK_PATH), {path_});
+        const QStringList arguments = disk_ == Disk::stallingStick ? QStringList{"--stall-writes", path_} : QStringList{path_};
+        fakeStick_->start(QStringLiteral(SPINFORGE_FAKE_STICK_PATH), arguments);
         if (!fakeStick_->waitForReadyRead(10000) || !fakeStick_->readLine().startsWith("mounted"))
             throw std::runtime_error("spinforge-fake-stick did not mount " + path_.toStdString());
         return;

@@ -1,6 +1,7 @@
 #pragma once
 // Drives the kernel really mounts, for tests run as root: a tmpfs, an ext4, exFAT (the kernel's
-// driver, else exfat-fuse) or FAT image on a loop device, or a fake stick (spinforge-fake-stick).
+// driver, else exfat-fuse) or FAT image on a loop device, or a fake stick (spinforge-fake-stick): one
+// that keeps less than it is given, or one whose writes stall.
 // Elsewhere these tests skip with the reason whyUnavailable gives.
 
 #include <QString>
@@ -15,7 +16,7 @@ class QProcess;
 namespace testing_support {
 
 // What a test's drives are: folders listed in a mount table of the test's own, or file systems.
-enum class Disk { folder, tmpfs, ext4, exfat, vfat, fakeStick };
+enum class Disk { folder, tmpfs, ext4, exfat, vfat, fakeStick, stallingStick };
 const char* nameOf(Disk disk);
 
 // Why drives of this kind can't be had here, or nullopt when they can.
