@@ -101,6 +101,29 @@ void unlinkOutside(FaultMatrix& m, const QString& folder) {
     QDir(outside).removeRecursively();
 }
 
+// A stick of its own mounted at the drive's Techno folder, holding a file of its own; where nothing
+// can be mounted, the drive's file system answers at that folder as the kernel would.
+std::unique_ptr<KernelDrive> insideTechno;
+const QString kInsideFile = QStringLiteral("DJ-Music/Demo Set/Techno/inner.txt");
+void mountInsideTechno(FaultMatrix& m) {
+    const QString techno = m.volume() + QStringLiteral("/DJ-Music/Demo Set/Techno");
+    if (m.rig().disk() == Disk::folder) {
+        m.rig().files.failOn(Op::makeFolders, "Demo Set/Techno", EXDEV);
+        m.rig().files.failOn(Op::inspect, "Demo Set/Techno", EXDEV);
+        return;
+    }
+    QDir().mkpath(techno);
+    insideTechno = std::make_unique<KernelDrive>(Disk::tmpfs, techno, QString());
+    writeBytes(m.root() + u'/' + kInsideFile, "the inner stick's own");
+    m.remember(m.root() + u'/' + kInsideFile);
+}
+void unmountInsideTechno(FaultMatrix& m) {
+    if (!insideTechno) return;
+    EXPECT_EQ(filesBelow(insideTechno->path()), QStringList{"inner.txt"}) << "the inner stick was written to";
+    m.forget(m.root() + u'/' + kInsideFile);
+    insideTechno.reset();
+}
+
 // A second server that a redirect leads to, which records what it receives.
 std::string otherServer(FaultMatrix& m, const std::string& path) {
     m.otherService = std::make_unique<DevServer>();
@@ -394,6 +417,24 @@ const std::vector<Row> kDriveRows{
      [](FaultMatrix& m) { m.rig().kernelDrive(m.volume())->keepNothingMore(); },
      [](FaultMatrix& m) { m.rig().kernelDrive(m.volume())->keepEverything(); }, Kind::failed,
      "Integrity check failed for b.mp3.", kUnchangedDrive, kLibraryNew, 0, {}, {Disk::fakeStick}},
+    {21, "AnotherStickMountedInside", "Another stick is mounted inside the drive, at DJ-Music/Demo Set/Techno",
+     mountInsideTechno, unmountInsideTechno, Kind::failed,
+     "Could not sync DJSTICK: DJ-Music/Demo Set/Techno is another drive mounted inside this one, and Spinforge does "
+     "not write across drives", kAbAndNoMore, kLibraryNew},
+    {22, "PulledOutBeforeItsSync", "The drive is pulled out (unmounted lazily) between the look at its marker and its sync",
+     [](FaultMatrix& m) {
+         m.rig().files.onceBefore(Op::readSmallFile, ".dj-sync.json", [&m] { m.rig().takeDriveAway(m.volume()); });
+     },
+     [](FaultMatrix& m) { m.rig().bringDriveBack(m.volume()); }, Kind::failed,
+     "Could not sync DJSTICK: the drive is no longer mounted", kUnchangedDrive, kLibraryNew, 0, {}, {Disk::ext4}},
+    {23, "SwappedBeforeThePlaylist",
+     "While d.mp3 is moved into place the drive is pulled and another stick is mounted at the same point",
+     [](FaultMatrix& m) {
+         m.rig().files.onceBefore(Op::commit, "Demo Set/Techno/d.mp3", [&m] { m.swapInStranger(std::nullopt); });
+     },
+     [](FaultMatrix& m) { m.swapBack(); }, Kind::failed,
+     "Could not write the playlist Spinforge \u2014 DJ Demo.m3u8 on DJSTICK: the drive is no longer mounted",
+     "a.mp3, b.mp3, c.mp3, d.mp3 new \u00b7 playlist old", kLibraryNew, 0, {}, {Disk::ext4}},
 };
 
 const std::vector<Row> kLocalRows{
