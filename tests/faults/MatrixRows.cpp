@@ -91,7 +91,7 @@ void linkOutside(FaultMatrix& m, const QString& folder) {
     const QString onDrive = m.root() + u'/' + folder, outside = m.outside() + u'/' + QFileInfo(folder).fileName();
     moveFiles(onDrive, outside);
     for (const QString& file : filesBelow(outside)) m.remember(outside + u'/' + file);
-    ::symlink(QFile::encodeName(outside).constData(), QFile::encodeName(onDrive).constData());
+    ASSERT_TRUE(QFile::link(outside, onDrive)) << onDrive.toStdString();
 }
 void unlinkOutside(FaultMatrix& m, const QString& folder) {
     const QString onDrive = m.root() + u'/' + folder, outside = m.outside() + u'/' + QFileInfo(folder).fileName();
@@ -382,7 +382,7 @@ const std::vector<Row> kDriveRows{
      [](FaultMatrix& m) { replaceMarker(m, [](const QByteArray& path) { ::mkfifo(path.constData(), 0644); }); },
      restoreMarker, Kind::success, "3 tracks cached \u2014 connect USB", kUnchangedDrive, kLibraryNew},
     {15, "MarkerLinksToDevZero", "The marker .dj-sync.json is a link to /dev/zero",
-     [](FaultMatrix& m) { replaceMarker(m, [](const QByteArray& path) { ::symlink("/dev/zero", path.constData()); }); },
+     [](FaultMatrix& m) { replaceMarker(m, [](const QByteArray& path) { ASSERT_TRUE(QFile::link("/dev/zero", QFile::decodeName(path))); }); },
      restoreMarker, Kind::success, "3 tracks cached \u2014 connect USB", kUnchangedDrive, kLibraryNew},
     {16, "MarkerTooLarge", "The marker .dj-sync.json is 100 KiB (a valid marker padded with spaces)",
      [](FaultMatrix& m) {
@@ -485,7 +485,7 @@ const std::vector<Row> kRegistrationRows{
          const QString target = m.outside() + "/settings.json";
          writeBytes(target, "{\"the computer's\": true}");
          m.remember(target);
-         ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(m.root() + "/.dj-sync.json").constData());
+         ASSERT_TRUE(QFile::link(target, m.root() + "/.dj-sync.json"));
      }, [](FaultMatrix& m) { ::unlink(QFile::encodeName(m.root() + "/.dj-sync.json").constData()); }, Kind::failed,
      "Could not register DJSTICK: .dj-sync.json is a link, and Spinforge does not write through links on a drive",
      kNothingOnTheDrive, kLibraryNew},
