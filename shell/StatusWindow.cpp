@@ -110,7 +110,9 @@ void StatusWindow::showStatusLine() {
 }
 
 void StatusWindow::showSymbol() {
-    const QIcon icon = Symbols::icon(symbol_, palette().color(QPalette::WindowText));
+    // The attention symbol stands out in the warning colour, the others are drawn like the text.
+    const QColor color = symbol_ == Symbols::attention ? Symbols::warningColor : palette().color(QPalette::WindowText);
+    const QIcon icon = Symbols::icon(symbol_, color);
     symbolLabel_->setPixmap(icon.pixmap(QSize(symbolSize, symbolSize), devicePixelRatio()));
 }
 
