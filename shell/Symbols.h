@@ -2,7 +2,8 @@
 // The status symbols and the application icon, drawn from our own SVGs shipped as Qt resources:
 // ":/symbols/<name>.svg" paint in currentColor, so one drawing serves every window colour;
 // ":/tray/<name>.svg" are the tray's two-tone drawings (white shapes in a dark outline, the
-// attention symbol in warning orange), for a panel whose colour we can't know; ":/spinforge.svg".
+// attention symbol in GTK's warning orange), for a panel whose colour we can't know;
+// ":/spinforge.svg".
 
 #include <QColor>
 #include <QIcon>
@@ -14,9 +15,6 @@ namespace spinforge::Symbols {
 inline const QString drive = QStringLiteral("externaldrive.badge.icloud");
 inline const QString syncing = QStringLiteral("arrow.triangle.2.circlepath.icloud");
 inline const QString attention = QStringLiteral("exclamationmark.icloud");
-
-// The warning colour (GTK's default theme's): the attention symbol is drawn in it.
-inline const QColor warningColor(0xf5, 0x79, 0x00);
 
 // The icon of the desktop's icon theme that stands for a symbol in a panel, or empty for none: a
 // panel that finds it in its theme draws it in its own colours (symbolic icons) or the theme's
