@@ -75,7 +75,9 @@ TEST(TrayIcon, EachSymbolStandsOutOnLightAndDarkPanelsAndOnlyAttentionIsWarningC
     for (const Look& look : looks) {
         const TrayPixmaps pixmaps = pixmapsOf(Symbols::trayIcon(look.symbol));
         ASSERT_FALSE(pixmaps.isEmpty()) << look.symbol.toStdString();
-        const QImage largest = decoded(pixmaps.last());
+        const QImage largest = decoded(*std::max_element(pixmaps.begin(), pixmaps.end(), [](const TrayPixmap& a, const TrayPixmap& b) {
+            return a.width < b.width;
+        }));
         for (int size : {16, 22, 32}) {
             const auto own = std::find_if(pixmaps.begin(), pixmaps.end(), [&](const TrayPixmap& p) { return p.width == size; });
             ASSERT_NE(own, pixmaps.end()) << look.symbol.toStdString() << " has no " << size << " px pixmap";
