@@ -9,6 +9,9 @@
 #include <QMenu>
 #include <QTimer>
 
+#include <iterator>
+#include <utility>
+
 namespace spinforge {
 namespace {
 
