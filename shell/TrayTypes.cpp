@@ -15,10 +15,10 @@ TrayPixmaps pixmapsOf(const QIcon& icon) {
         if (image.isNull()) continue;
         TrayPixmap pixmap{image.width(), image.height(), {}};
         pixmap.argb.resize(qsizetype(image.width()) * image.height() * 4);
-        auto* out = reinterpret_cast<quint32*>(pixmap.argb.data());
+        auto* out = reinterpret_cast<uchar*>(pixmap.argb.data());
         for (int y = 0; y < image.height(); ++y) {
-            const auto* line = reinterpret_cast<const quint32*>(image.constScanLine(y));
-            for (int x = 0; x < image.width(); ++x) *out++ = qToBigEndian(line[x]);
+            const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+            for (int x = 0; x < image.width(); ++x, out += 4) qToBigEndian<quint32>(line[x], out);
         }
         pixmaps << pixmap;
     }
