@@ -19,8 +19,7 @@ QString shownBy(const QString& title) {
 
 QString forExportedMenu(const QString& text) {
     QString label = text;
-    label.replace(u'_', QStringLiteral("__"));
-    return label.contains(u'&') ? u'&' + label : label;
+    return label.replace(u'_', QStringLiteral("__"));
 }
 
 }  // namespace spinforge::MenuText

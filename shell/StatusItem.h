@@ -4,6 +4,10 @@
 // a small status window with the same status line and commands, so the agent is never out of
 // reach. A tray host that appears later (panels often start after autostarted programs) takes
 // over from the window; one that goes away hands back to it. Main thread.
+//
+// In the tray the icon follows the desktop's icon theme where the panel finds the symbol's themed
+// icon there, and is our two-tone drawing where it does not; its tooltip is the spoken
+// description over the status line.
 
 #include <QDBusConnection>
 #include <QObject>
@@ -15,10 +19,10 @@
 class QAction;
 class QDBusServiceWatcher;
 class QMenu;
-class QSystemTrayIcon;
 
 namespace spinforge {
 
+class StatusNotifierItem;
 class StatusWindow;
 
 class StatusItem : public QObject {
@@ -37,8 +41,8 @@ public:
     void setMenu(std::unique_ptr<QMenu> menu);
     QMenu* menu() const { return menu_.get(); }
 
-    // Shows the named symbol, with its spoken description as the tray's tooltip and the window's
-    // accessible description.
+    // Shows the named symbol, with its spoken description as the title of the tray's tooltip and
+    // the window's accessible description.
     void setImage(const QString& symbol, const QString& description);
     const QString& symbol() const { return symbol_; }
     const QString& description() const { return description_; }
@@ -53,16 +57,13 @@ signals:
     // commands up to date.
     void trayMenuAboutToShow();
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private slots:
     // The watcher's host came or went.
     void trayHostChanged();
 
 private:
-    void showMenuInTray();
-    static QAction* trayCopyOf(QAction& command);
+    void showLookInTray();
+    void showToolTipInTray();
     bool trayHostRunning() const;
     void followTrayHost(bool registerAgain);
     void showInTray();
@@ -72,11 +73,8 @@ private:
     QDBusConnection bus_;
     QAction& statusLine_;
     std::unique_ptr<QMenu> menu_;
-    // The tray's own menu, showing the commands of menu_. It is never replaced: Qt's D-Bus tray
-    // deletes its menu adaptor whenever the tray's menu changes, while a panel's call may already
-    // be on its way to that adaptor. Declared before tray_, so that it outlives the icon.
-    std::unique_ptr<QMenu> trayMenu_;
-    std::unique_ptr<QSystemTrayIcon> tray_;
+    // Declared after menu_, so that it leaves the bus before the menu it exports goes.
+    std::unique_ptr<StatusNotifierItem> tray_;
     std::unique_ptr<StatusWindow> window_;
     QDBusServiceWatcher* watcher_ = nullptr;  // a child
     QString symbol_;

@@ -110,7 +110,10 @@ void StatusWindow::showStatusLine() {
 }
 
 void StatusWindow::showSymbol() {
-    const QIcon icon = Symbols::icon(symbol_, palette().color(QPalette::WindowText));
+    // The attention symbol is the tray's, in warning orange with a dark outline that holds on any
+    // window colour; the others are drawn like the text.
+    const QIcon icon = symbol_ == Symbols::attention ? Symbols::trayIcon(symbol_)
+                                                     : Symbols::icon(symbol_, palette().color(QPalette::WindowText));
     symbolLabel_->setPixmap(icon.pixmap(QSize(symbolSize, symbolSize), devicePixelRatio()));
 }
 

@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
-#include <QPainter>
 #include <QPixmap>
 
 #include <array>
@@ -16,13 +15,12 @@ namespace {
 constexpr std::array symbolSizes{16, 22, 24, 32, 48, 64};
 constexpr std::array applicationIconSizes{16, 22, 24, 32, 48, 64, 128, 256};
 
-// The tray glyph: light enough for dark panels, its rim dark enough for light ones.
-const QColor trayGlyphColor(0xf2, 0xf2, 0xf2);
-const QColor trayRimColor(0x20, 0x20, 0x20);
-constexpr qreal trayRimOpacity = 0.55;
-
 QString symbolPath(const QString& name) {
     return QStringLiteral(":/symbols/%1.svg").arg(name);
+}
+
+QString trayPath(const QString& name) {
+    return QStringLiteral(":/tray/%1.svg").arg(name);
 }
 
 QByteArray resourceText(const QString& path) {
@@ -47,33 +45,6 @@ QImage render(const QByteArray& svg, int size) {
     return reader.read().convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
-// The dark glyph stamped one pixel out in every direction: a rim that shows where the light
-// glyph meets a light panel.
-QImage rimFor(const QImage& dark) {
-    QImage rim(dark.size(), QImage::Format_ARGB32_Premultiplied);
-    rim.fill(Qt::transparent);
-    QPainter painter(&rim);
-    for (int dx = -1; dx <= 1; ++dx)
-        for (int dy = -1; dy <= 1; ++dy)
-            if (dx != 0 || dy != 0) painter.drawImage(dx, dy, dark);
-    return rim;
-}
-
-QImage trayImage(const QByteArray& svg, int size) {
-    const QImage glyph = render(inColor(svg, trayGlyphColor), size);
-    const QImage dark = render(inColor(svg, trayRimColor), size);
-    if (glyph.isNull() || dark.isNull()) return {};
-    QImage result(glyph.size(), QImage::Format_ARGB32_Premultiplied);
-    result.fill(Qt::transparent);
-    QPainter painter(&result);
-    // The rim is drawn whole first and faded once, so its overlapping stamps don't darken it.
-    painter.setOpacity(trayRimOpacity);
-    painter.drawImage(0, 0, rimFor(dark));
-    painter.setOpacity(1.0);
-    painter.drawImage(0, 0, glyph);
-    return result;
-}
-
 template <typename Sizes, typename Draw>
 QIcon iconOf(const Sizes& sizes, Draw draw) {
     QIcon icon;
@@ -85,6 +56,15 @@ QIcon iconOf(const Sizes& sizes, Draw draw) {
 }
 
 }  // namespace
+
+QString themeName(const QString& symbol) {
+    // Names every freedesktop theme is asked for; the symbolic ones take the panel's colours, the
+    // warning sign is the theme's own, in its warning colour.
+    if (symbol == drive) return QStringLiteral("drive-removable-media-symbolic");
+    if (symbol == syncing) return QStringLiteral("emblem-synchronizing-symbolic");
+    if (symbol == attention) return QStringLiteral("dialog-warning");
+    return {};
+}
 
 bool exists(const QString& name) {
     // A name is a file name in the symbols folder, never a path out of it.
@@ -99,8 +79,8 @@ QIcon icon(const QString& name, const QColor& color) {
 
 QIcon trayIcon(const QString& name) {
     if (!exists(name)) return {};
-    const QByteArray svg = resourceText(symbolPath(name));
-    return iconOf(symbolSizes, [&](int size) { return trayImage(svg, size); });
+    const QByteArray svg = resourceText(trayPath(name));
+    return iconOf(symbolSizes, [&](int size) { return render(svg, size); });
 }
 
 QIcon applicationIcon() {
