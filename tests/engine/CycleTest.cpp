@@ -1,6 +1,7 @@
 // Whole sync cycles as the shell sees them: states, notifications, what the service was told, and
 // when cycles start at all. What faults do to a cycle is the fault matrix's.
 
+#include "support/Await.h"
 #include "support/EngineRig.h"
 
 #include <QtCore/qtestsupport_core.h>
@@ -25,7 +26,7 @@ protected:
 TEST_F(Cycle, TheFinalMessageSaysWhatTheCycleDid) {
     rig.serve({{"a.mp3", "a"}, {"b.mp3", "b"}});
     QStringList ejected;
-    rig.engine().onEjectRequested = [&](const QStringList& drives) { ejected << drives; };
+    rig.engine().onEjectOffered = [&](const QStringList& drives) { return [&, drives] { ejected << drives; }; };
     struct Step {
         const char* before;  // what changes before the cycle
         const char* message;
@@ -90,22 +91,60 @@ TEST_F(Cycle, ADriveThatLeavesAfterItsCopiesIsNotReportedSynced) {
     EXPECT_EQ(reports()[0]["body"], R"({"synced":false,"track_count":1})");
 }
 
-// Sticks plugged in once the running cycle has chosen its drives get one cycle right after.
-TEST_F(Cycle, ADriveMountedDuringACycleIsFilledByTheCycleRightAfter) {
+// A stick plugged in during a cycle is filled by that cycle when it came before the cycle chose
+// its drives, else by one cycle right after (any number of mounts: one cycle), never by both.
+TEST_F(Cycle, ADriveMountedDuringACycleIsFilledOnce) {
     rig.serve({{"a.mp3", "a"}, {"Set/b.mp3", "b"}});
     rig.addDrive("FIRST");
-    QString late;
-    rig.files.onceBefore(Op::stage, ".m3u8", [&] {
-        late = rig.addDrive("LATE");
-        emit rig.mountEvents.volumeMounted();
-        emit rig.mountEvents.volumeMounted();
-    });
     rig.engine().start();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return counters()["manifest"] == 2 && rig.states.last().kind == Kind::success; }, 10000));
-    QTest::qWait(100);
-    EXPECT_EQ(counters()["manifest"], 2) << "one follow-up cycle, whatever the number of mounts";
-    EXPECT_EQ(rig.offFromServed({late}, true), QStringList());
-    EXPECT_EQ(rig.states.last(), State::success("2 tracks copied to USB"));
+    waitForCycleEnd(0);
+    struct Case {
+        const char* when;  // the step before which it is mounted: a download, or the first drive's playlist
+        int cycles;
+    };
+    for (const Case& c : {Case{"Set/b.mp3", 1}, Case{".m3u8", 2}}) {
+        SCOPED_TRACE(c.when);
+        const qsizetype before = rig.notifier.posted.size();
+        const int manifests = counters()["manifest"];
+        QDir(rig.cacheRoot()).removeRecursively();
+        QString late;
+        rig.files.onceBefore(Op::stage, c.when, [&] {
+            late = rig.addDrive(QStringLiteral("LATE ") + c.when);
+            emit rig.mountEvents.volumeMounted();
+            emit rig.mountEvents.volumeMounted();
+        });
+        const QCoro::Task<> cycle = rig.engine().sync("test");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return rig.notifier.posted.size() == before + c.cycles; }, 10000));
+        QTest::qWait(100);
+        EXPECT_EQ(counters()["manifest"], manifests + c.cycles);
+        EXPECT_EQ(rig.notifier.posted.size(), before + c.cycles);
+        EXPECT_EQ(rig.offFromServed({late}, true), QStringList());
+    }
+}
+
+// A drive being ejected is on its way out: a cycle leaves it out (nor counts it as synced) and a
+// registration refuses it, until its eject has ended.
+TEST_F(Cycle, ADriveBeingEjectedIsLeftAlone) {
+    rig.serve({{"a.mp3", "a"}});
+    const QString leaving = rig.addDrive("LEAVING"), unregistered = rig.addDrive("NEW", std::nullopt);
+    QStringList offered = {"none"};
+    rig.engine().onEjectOffered = [&](const QStringList& drives) {
+        offered = drives;
+        return [] {};
+    };
+    rig.engine().setEjecting({leaving, unregistered});
+    rig.runCycle();
+    EXPECT_EQ(rig.states.last(), State::success("1 tracks cached \u2014 connect USB"));
+    EXPECT_EQ(reports().back()["synced"], false);
+    EXPECT_EQ(filesBelow(leaving), QStringList{".dj-sync.json"});
+    EXPECT_EQ(offered, QStringList{"none"});
+    EXPECT_EQ(failureOf([&] { await(rig.engine().registerUSB(unregistered)); }), "Could not register NEW: the drive is being ejected");
+    EXPECT_EQ(filesBelow(unregistered), QStringList());
+
+    rig.engine().setEjecting({});
+    rig.runCycle();
+    EXPECT_EQ(rig.states.last(), State::success("1 tracks copied to USB"));
+    EXPECT_EQ(offered, QStringList{leaving});
 }
 
 // One file system at two mount points is one drive: synced once, listed once.

@@ -1,5 +1,6 @@
 // Ejecting a drive from the status menu or a cycle's notification against a stand-in udisks2: what
-// udisks2 is asked and in which order, what the user reads, and that no eject lands in a cycle.
+// udisks2 is asked and in which order, what the user reads, which drive an offer made earlier
+// ejects, and that ejects and cycles never overlap. RealUDisksTest.cpp ejects against the real one.
 #include "shell/ShellRig.h"
 #include "support/FakeUDisks.h"
 
@@ -14,16 +15,38 @@ namespace {
 
 const char* const kNoSystemBus = "no private system bus: run through scripts/test-session";
 
+Posted removable(const QString& label) { return {"Spinforge", label + " can be removed", true}; }
+Posted couldNot(const QString& label, const QString& reason) {
+    return {"Spinforge needs attention", "Could not eject " + label + ": " + reason, false};
+}
+
 class Eject : public ShellRig {
 protected:
     void SetUp() override {
         rig.serve({{"a.mp3", noise(100'000, 1)}});
         drive = rig.addDrive(QStringLiteral("DJSTICK"));
     }
+    void launch(const QString& status = QStringLiteral("1 tracks copied to USB")) {
+        delegate().applicationDidFinishLaunching();
+        ASSERT_TRUE(waitForStatus(status));
+    }
+    // Opens the status menu as a panel does, and waits until udisks2 has been asked what the eject
+    // items stand for now.
+    void showMenu(const FakeUDisks& udisks) {
+        const int looks = udisks.looks;
+        emit delegate().statusItem()->menu()->aboutToShow();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return udisks.looks > looks; }, 5000));
+    }
     // The `count` notifications posted after the first `before`, once they are.
     QList<Posted> notificationsAfter(qsizetype before, qsizetype count) {
         EXPECT_TRUE(QTest::qWaitFor([&] { return rig.notifier.posted.size() >= before + count; }, 15000));
         return rig.notifier.posted.mid(before);
+    }
+    // What pressing `eject` makes the user read.
+    QList<Posted> told(const std::function<void()>& eject) {
+        const qsizetype before = rig.notifier.posted.size();
+        eject();
+        return notificationsAfter(before, 1);
     }
 
     QString drive;
@@ -39,40 +62,98 @@ TEST_F(Eject, FromTheMenuEachOutcomeIsToldInItsOwnWords) {
         bool pulledOut = false;  // gone from the mount table too
     };
     const Drive stick{"STICK"}, disk{"DISK", false};
-    const Posted removable{"Spinforge", "DJSTICK can be removed", true};
-    const auto couldNot = [](const char* reason) {
-        return Posted{"Spinforge needs attention", QStringLiteral("Could not eject DJSTICK: ") + reason, false};
-    };
+    const Posted ejected = removable("DJSTICK");
+    const auto failed = [](const char* reason) { return couldNot("DJSTICK", reason); };
     const Case cases[] = {
-        {"a stick", {stick}, {{"sdb1", "STICK", "HERE"}}, {"Unmount sdb1", "PowerOff STICK"}, removable},
+        {"a stick", {stick}, {{"sdb1", "STICK", {"HERE"}}}, {"Unmount sdb1", "PowerOff STICK"}, ejected},
         {"a stick with two file systems, beside the computer's own disk", {disk, stick},
-         {{"sda1", "DISK", "/"}, {"sdb1", "STICK", "HERE"}, {"sdb2", "STICK", "/media/dj/SECOND"}},
-         {"Unmount sdb1", "Unmount sdb2", "PowerOff STICK"}, removable},
-        {"a stick that cannot be powered off", {{"STICK", true, false}}, {{"sdb1", "STICK", "HERE"}}, {"Unmount sdb1"}, removable},
-        {"a partition of the computer's own disk", {disk}, {{"sda1", "DISK", "/"}, {"sda3", "DISK", "HERE"}}, {"Unmount sda3"}, removable},
-        {"a stick in use", {stick}, {{"sdb1", "STICK", "HERE", true}}, {"Unmount sdb1"}, couldNot("the drive is in use")},
-        {"a drive still mounted that udisks2 does not know", {stick}, {{"sdb1", "STICK", "/media/dj/OTHER"}}, {},
-         couldNot("the disk service (udisks2) does not know it")},
-        {"no udisks2", {}, {}, {}, couldNot("the disk service (udisks2) is not running")},
-        // Last: the drive leaves the mount table, and with the eject its item leaves the menu.
-        {"a stick pulled out already", {stick}, {{"sdb1", "STICK", ""}}, {}, removable, true},
+         {{"sda1", "DISK", {"/"}}, {"sdb1", "STICK", {"HERE"}}, {"sdb2", "STICK", {"/media/dj/SECOND"}}},
+         {"Unmount sdb1", "Unmount sdb2", "PowerOff STICK"}, ejected},
+        {"a stick mounted twice", {stick}, {{"sdb1", "STICK", {"/media/dj/ALSO", "HERE"}}},
+         {"Unmount sdb1", "Unmount sdb1", "PowerOff STICK"}, ejected},
+        {"a stick that cannot be powered off", {{"STICK", true, false}}, {{"sdb1", "STICK", {"HERE"}}}, {"Unmount sdb1"}, ejected},
+        {"a stick left on by its hub once nothing of it is mounted", {{"STICK", true, true, true}},
+         {{"sdb1", "STICK", {"HERE"}}}, {"Unmount sdb1", "PowerOff STICK"}, ejected},
+        {"a partition of the computer's own disk, mounted twice", {disk},
+         {{"sda1", "DISK", {"/"}}, {"sda3", "DISK", {"HERE", "/media/dj/ALSO"}}, {"sda4", "DISK", {"/media/dj/DATA"}}},
+         {"Unmount sda3", "Unmount sda3"}, ejected},
+        {"a stick in use", {stick}, {{"sdb1", "STICK", {"HERE"}, true}}, {"Unmount sdb1"}, failed("the drive is in use")},
+        {"a stick whose second file system is in use", {stick},
+         {{"sdb1", "STICK", {"HERE"}}, {"sdb2", "STICK", {"/media/dj/SECOND"}, true}}, {"Unmount sdb1", "Unmount sdb2"},
+         failed("the drive is in use at /media/dj/SECOND")},
+        {"a drive still mounted that udisks2 does not know", {stick}, {{"sdb1", "STICK", {"/media/dj/OTHER"}}}, {},
+         failed("the disk service (udisks2) does not know it")},
+        {"no udisks2", {}, {}, {}, failed("the disk service (udisks2) is not running")},
+        // Last: the drive leaves the mount table (after the menu was shown), and with the eject its
+        // item leaves the menu.
+        {"a stick pulled out already", {stick}, {{"sdb1", "STICK", {}}}, {}, ejected, true},
     };
-    delegate().applicationDidFinishLaunching();
-    ASSERT_TRUE(waitForStatus(QStringLiteral("1 tracks copied to USB")));
+    launch();
     for (Case c : cases) {
         SCOPED_TRACE(c.what);
-        for (FileSystem& fileSystem : c.fileSystems)
-            if (fileSystem.mountPoint == u"HERE") fileSystem.mountPoint = drive;
+        for (FileSystem& fileSystem : c.fileSystems) fileSystem.mountPoints.replaceInStrings(QStringLiteral("HERE"), drive);
         std::optional<FakeUDisks> udisks;
         if (!c.fileSystems.isEmpty()) ASSERT_TRUE(udisks.emplace(c.drives, c.fileSystems).isRegistered()) << kNoSystemBus;
+        emit delegate().statusItem()->menu()->aboutToShow();
         if (c.pulledOut) rig.takeDriveAway(drive);
         QAction* item = menuAction(QStringLiteral("Eject DJSTICK"));
         ASSERT_TRUE(item);
-        const qsizetype before = rig.notifier.posted.size();
-        item->trigger();
-        EXPECT_EQ(notificationsAfter(before, 1), QList<Posted>{c.told});
+        EXPECT_EQ(told([&] { item->trigger(); }), QList<Posted>{c.told});
         EXPECT_EQ(udisks ? udisks->calls : QStringList(), c.calls);
     }
+}
+
+// An Eject made for one stick never ejects another that took its place (the same USB port, the
+// same mount point), but does eject the same stick plugged in again.
+TEST_F(Eject, AnOfferEjectsOnlyTheDriveItWasMadeFor) {
+    const FileSystem mine{"sdb1", "STICK", {drive}};
+    FakeUDisks udisks({{"STICK"}, {"FRIEND"}}, {mine});
+    ASSERT_TRUE(udisks.isRegistered()) << kNoSystemBus;
+    launch();
+    const std::function<void()> fromNotification = rig.notifier.actions.last();
+    struct Case {
+        const char* what;
+        FileSystem now;
+        QStringList calls;
+        Posted told;
+    };
+    const Case cases[] = {
+        {"a friend's stick", {"sdb1", "FRIEND", {drive}, false, "friend's"}, {},
+         {"Spinforge", "DJSTICK is no longer there; nothing was ejected", true}},
+        {"the same stick at another device node", {"sdc1", "STICK", {drive}, false, "uuid-of-sdb1"},
+         {"Unmount sdc1", "PowerOff STICK"}, removable("DJSTICK")},
+    };
+    for (const Case& c : cases) {
+        for (const bool fromMenu : {false, true}) {
+            SCOPED_TRACE(std::string(c.what) + (fromMenu ? ", from the menu" : ", from the notification"));
+            udisks.fileSystems = {mine};
+            showMenu(udisks);
+            QAction* item = menuAction(QStringLiteral("Eject DJSTICK"));
+            ASSERT_TRUE(item);
+            udisks.fileSystems = {c.now};
+            udisks.calls.clear();
+            EXPECT_EQ(told(fromMenu ? std::function<void()>([&] { item->trigger(); }) : fromNotification),
+                      QList<Posted>{c.told});
+            EXPECT_EQ(udisks.calls, c.calls);
+        }
+    }
+    // Shown again, the menu stands for the stick that is there now.
+    udisks.fileSystems = {cases[0].now};
+    showMenu(udisks);
+    udisks.calls.clear();
+    EXPECT_EQ(told([&] { menuAction(QStringLiteral("Eject DJSTICK"))->trigger(); }), QList<Posted>{removable("DJSTICK")});
+    EXPECT_EQ(udisks.calls, (QStringList{"Unmount sdb1", "PowerOff FRIEND"}));
+}
+
+TEST_F(Eject, SameNamedDrivesAreToldApartByWhereTheyAreMounted) {
+    const QString kims = rig.addDrive(QStringLiteral("kim/DJ")), lees = rig.addDrive(QStringLiteral("lee/DJ"));
+    FakeUDisks udisks({{"KIMS"}, {"LEES"}}, {{"sdb1", "KIMS", {kims}}, {"sdc1", "LEES", {lees}}});
+    ASSERT_TRUE(udisks.isRegistered()) << kNoSystemBus;
+    launch(QStringLiteral("3 tracks copied to USB"));
+    const QString kim = "DJ (" + QFileInfo(kims).path() + ")", lee = "DJ (" + QFileInfo(lees).path() + ")";
+    ASSERT_TRUE(menuAction("Eject " + lee));
+    EXPECT_EQ(told([&] { menuAction("Eject " + kim)->trigger(); }), QList<Posted>{removable(kim)});
+    EXPECT_EQ(udisks.calls, (QStringList{"Unmount sdb1", "PowerOff KIMS"}));
 }
 
 // The items are locked while a cycle runs; an earlier cycle's Eject button pressed meanwhile ejects
@@ -80,10 +161,9 @@ TEST_F(Eject, FromTheMenuEachOutcomeIsToldInItsOwnWords) {
 TEST_F(Eject, NoEjectLandsInTheMiddleOfACycle) {
     const QString backup = rig.addDrive(QStringLiteral("BACKUP"));
     rig.addDrive(QStringLiteral("NOT OURS"), std::nullopt);
-    FakeUDisks udisks({{"STICK"}, {"BACKUP"}}, {{"sdb1", "STICK", drive}, {"sdc1", "BACKUP", backup}});
+    FakeUDisks udisks({{"STICK"}, {"BACKUP"}}, {{"sdb1", "STICK", {drive}}, {"sdc1", "BACKUP", {backup}}});
     ASSERT_TRUE(udisks.isRegistered()) << kNoSystemBus;
-    delegate().applicationDidFinishLaunching();
-    ASSERT_TRUE(waitForStatus(QStringLiteral("2 tracks copied to USB")));
+    launch(QStringLiteral("2 tracks copied to USB"));
     ASSERT_EQ(rig.notifier.posted.last(), (Posted{"Spinforge", "2 tracks copied to USB", true, "Eject"}));
     const std::function<void()> ejectFromNotification = rig.notifier.actions.last();
     QAction* item = menuAction(QStringLiteral("Eject DJSTICK"));
@@ -99,16 +179,52 @@ TEST_F(Eject, NoEjectLandsInTheMiddleOfACycle) {
     const qsizetype before = rig.notifier.posted.size() + 1;  // the running cycle's own comes first
     bool ejectedInCycle = false;
     ASSERT_TRUE(QTest::qWaitFor([&] {
-        const bool cycle = delegate().statusMenuItem().text().startsWith("Caching");
+        const bool cycle = delegate().engine().isRunning();
         ejectedInCycle |= cycle && !udisks.calls.isEmpty();
         return !cycle;
     }, 15000));
     EXPECT_FALSE(ejectedInCycle);
 
-    EXPECT_EQ(notificationsAfter(before, 2), (QList<Posted>{{"Spinforge", "DJSTICK can be removed", true},
-                                                   {"Spinforge", "BACKUP can be removed", true}}));
+    EXPECT_EQ(notificationsAfter(before, 2), (QList<Posted>{removable("DJSTICK"), removable("BACKUP")}));
     EXPECT_EQ(udisks.calls, (QStringList{"Unmount sdb1", "PowerOff STICK", "Unmount sdc1", "PowerOff BACKUP"}));
     EXPECT_TRUE(item->isEnabled());
+}
+
+// A cycle that starts while udisks2 is still unmounting a drive leaves that drive alone.
+TEST_F(Eject, ACycleStartedDuringAnEjectLeavesThatDriveOut) {
+    const QString backup = rig.addDrive(QStringLiteral("BACKUP"));
+    FakeUDisks udisks({{"STICK"}, {"BACKUP"}}, {{"sdb1", "STICK", {drive}}, {"sdc1", "BACKUP", {backup}}});
+    ASSERT_TRUE(udisks.isRegistered()) << kNoSystemBus;
+    launch(QStringLiteral("2 tracks copied to USB"));
+    udisks.hold();
+    const qsizetype before = rig.notifier.posted.size();
+    menuAction(QStringLiteral("Eject DJSTICK"))->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !udisks.calls.isEmpty(); }, 5000));
+
+    for (const QString& volume : {drive, backup}) writeBytes(EngineRig::onDrive(volume, "a.mp3"), "damaged");
+    menuAction(QStringLiteral("Sync Now"))->trigger();
+    ASSERT_TRUE(waitForStatus(QStringLiteral("1 tracks copied to USB")));
+    EXPECT_EQ(fileBytes(EngineRig::onDrive(drive, "a.mp3")), "damaged");
+    EXPECT_EQ(fileBytes(EngineRig::onDrive(backup, "a.mp3")), rig.served().first().second);
+    udisks.release();
+    EXPECT_EQ(notificationsAfter(before, 2).last(), removable("DJSTICK"));
+}
+
+// The gate is the engine's cycle, not the state shown: a failed sign-in leaves "Signing in…" in
+// the menu for good, and ejecting still works.
+TEST_F(Eject, AfterAFailedSignInEjectingWorks) {
+    FakeUDisks udisks({{"STICK"}}, {{"sdb1", "STICK", {drive}}});
+    ASSERT_TRUE(udisks.isRegistered()) << kNoSystemBus;
+    launch();
+    const std::function<void()> fromNotification = rig.notifier.actions.last();
+    signInWith(QString::fromStdString(rig.service().baseUrl()), QStringLiteral("dj@example.com"), QStringLiteral("wrong"));
+    alerts.thenPress(QStringLiteral("OK"));
+    menuAction(QStringLiteral("Reconnect\u2026"))->trigger();
+    ASSERT_TRUE(alerts.waitUntilAnswered());
+    EXPECT_EQ(delegate().statusMenuItem().text(), "Signing in\u2026");
+    EXPECT_TRUE(menuAction(QStringLiteral("Eject DJSTICK"))->isEnabled());
+    EXPECT_EQ(told(fromNotification), QList<Posted>{removable("DJSTICK")});
+    EXPECT_EQ(udisks.calls, (QStringList{"Unmount sdb1", "PowerOff STICK"}));
 }
 
 }  // namespace

@@ -65,8 +65,8 @@ protected:
 
     spinforge::AppDelegate& delegate() {
         if (!delegate_)
-            delegate_ = std::make_unique<spinforge::AppDelegate>(
-                spinforge::ShellSeams{rig.seams(), [this](const QUrl& url) { opened.append(url); }});
+            delegate_ = std::make_unique<spinforge::AppDelegate>(spinforge::ShellSeams{
+                    rig.seams(), [this](const QUrl& url) { opened.append(url); }, std::chrono::seconds(900), ejector});
         return *delegate_;
     }
     QAction* menuAction(const QString& title) {
@@ -93,6 +93,7 @@ protected:
     EngineRig rig;
     AlertDriver alerts;
     QList<QUrl> opened;
+    spinforge::DriveEjector* ejector = nullptr;  // null: udisks2 on the session's system bus
 
 private:
     std::unique_ptr<spinforge::AppDelegate> delegate_;
