@@ -61,6 +61,7 @@ private:
 
 class ShellRig : public ::testing::Test {
 protected:
+    explicit ShellRig(Disk disk = Disk::folder) : rig(disk) {}
     void TearDown() override { delegate_.reset(); }
 
     spinforge::AppDelegate& delegate() {
