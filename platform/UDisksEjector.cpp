@@ -1,5 +1,7 @@
 #include "platform/UDisksEjector.h"
 
+#include "platform/MountTable.h"
+
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
@@ -8,9 +10,13 @@
 #include <QMap>
 #include <QVariantMap>
 #include <qcorodbuspendingcall.h>
+#include <qcorotimer.h>
 
+#include <algorithm>
+#include <chrono>
 #include <functional>
 #include <optional>
+#include <sys/sysmacros.h>
 
 namespace spinforge {
 namespace {
@@ -32,6 +38,11 @@ const QString kBusyError = QStringLiteral("org.freedesktop.UDisks2.Error.DeviceB
 // on a slow stick takes a while.
 constexpr int kLookupTimeoutMs = 10'000;
 constexpr int kChangeTimeoutMs = 120'000;
+// udisks2 lists a mount a moment after the kernel does, and is busy for a moment after a stick
+// arrives: a mount point the kernel lists and udisks2 does not is looked for again, this often and
+// this far apart, before udisks2's word is taken.
+constexpr int kLooksAgain = 5;
+constexpr std::chrono::milliseconds kLookAgainAfter(200);
 // A stick has a few file systems, each mounted once or twice: past this many unmounts the eject
 // gives up rather than going round for ever with a disk service that never lets go.
 constexpr int kMostUnmounts = 32;
@@ -89,6 +100,16 @@ bool driveSays(const ManagedObjects& objects, const QString& drive, const QStrin
     return drive != u"/" && property(objects.value(QDBusObjectPath(drive)), kDriveInterface, name).toBool();
 }
 
+// Whether the mount at `mountPoint` in `mounts` can be of `block`'s file system: a file system on
+// a block device is mounted from that device, unless it goes through FUSE (an anonymous device).
+bool isMountedFrom(const QList<Mount>& mounts, const QString& mountPoint, const Interfaces& block) {
+    const quint64 number = property(block, kBlockInterface, QStringLiteral("DeviceNumber")).toULongLong();
+    dev_t mounted = 0;
+    for (const Mount& mount : mounts)
+        if (mount.point == mountPoint) mounted = mount.device;  // the last: the one on top
+    return number == 0 || mounted == 0 || major(mounted) == 0 || dev_t(number) == mounted;
+}
+
 // The first block device of those `mine` picks whose file system is still mounted somewhere.
 using Mine = std::function<bool(const QDBusObjectPath&, const Interfaces&)>;
 std::optional<QDBusObjectPath> firstMounted(const ManagedObjects& objects, const Mine& mine) {
@@ -113,6 +134,22 @@ QCoro::Task<Look> look(QDBusConnection bus) {
     co_return Look{qdbus_cast<ManagedObjects>(reply.arguments().value(0)), std::nullopt};
 }
 
+// A look in which udisks2 has caught up with the mounts at `mountPoints` in the mount table at
+// `mountTable`, or the last one.
+QCoro::Task<Look> lookFor(QDBusConnection bus, QStringList mountPoints, QString mountTable) {
+    for (int again = 0;; ++again) {
+        Look seen = co_await look(bus);
+        if (seen.refusal || again == kLooksAgain) co_return seen;
+        QStringList mounted;
+        for (const Mount& mount : MountTable::read(mountTable)) mounted << mount.point;
+        const bool behind = std::any_of(mountPoints.cbegin(), mountPoints.cend(), [&](const QString& point) {
+            return mounted.contains(point) && !blockMountedAt(seen.objects, QFile::encodeName(point));
+        });
+        if (!behind) co_return seen;
+        co_await QCoro::sleepFor(kLookAgainAfter);
+    }
+}
+
 // A call that changes something: nothing may ask the user for a password, so a change that
 // would need one is refused instead.
 QCoro::Task<QDBusMessage> change(QDBusConnection bus, QString path, QString interface, QString method) {
@@ -131,20 +168,25 @@ Outcome unmountRefused(const QDBusMessage& reply, const QStringList& places, con
 }
 
 // Free functions, so that nothing of the ejector is used once the first call is on its way.
-QCoro::Task<QList<DriveEjector::Identified>> identifyThrough(QDBusConnection bus, QStringList mountPoints) {
-    const Look seen = co_await look(bus);
+QCoro::Task<QList<DriveEjector::Identified>> identifyThrough(QDBusConnection bus, QStringList mountPoints, QString mountTable) {
+    // What is mounted where as the drives are offered: udisks2 may answer only once another stick
+    // has taken a mount point, and then its answer is not about the drive offered.
+    const QList<Mount> offered = MountTable::read(mountTable);
+    const Look seen = co_await lookFor(bus, mountPoints, mountTable);
     QList<DriveEjector::Identified> found;
     for (const QString& mountPoint : mountPoints) {
         const auto block = seen.refusal ? std::nullopt : blockMountedAt(seen.objects, QFile::encodeName(mountPoint));
         if (seen.refusal) found << failed(*seen.refusal);
-        else if (block) found << identityOf(seen.objects, *block);
-        else found << Outcome{Outcome::Kind::notMounted, {}};
+        else if (!block) found << Outcome{Outcome::Kind::notMounted, {}};
+        else if (!isMountedFrom(offered, mountPoint, seen.objects.value(*block))) found << Outcome{Outcome::Kind::replaced, {}};
+        else found << identityOf(seen.objects, *block);
     }
     co_return found;
 }
 
-QCoro::Task<Outcome> ejectThrough(QDBusConnection bus, QString mountPoint, Identity expected) {
-    Look seen = co_await look(bus);
+QCoro::Task<Outcome> ejectThrough(QDBusConnection bus, QString mountTable, QString mountPoint, Identity expected) {
+    const QStringList asked = {mountPoint};
+    Look seen = co_await lookFor(bus, asked, mountTable);
     if (seen.refusal) co_return failed(*seen.refusal);
     const std::optional<QDBusObjectPath> block = blockMountedAt(seen.objects, QFile::encodeName(mountPoint));
     if (!block) co_return Outcome{Outcome::Kind::notMounted, {}};
@@ -186,14 +228,14 @@ QCoro::Task<Outcome> ejectThrough(QDBusConnection bus, QString mountPoint, Ident
 
 }  // namespace
 
-UDisksEjector::UDisksEjector(QDBusConnection bus) : bus_(std::move(bus)) {}
+UDisksEjector::UDisksEjector(QDBusConnection bus, QString mountTable) : bus_(std::move(bus)), mountTable_(std::move(mountTable)) {}
 
 QCoro::Task<QList<DriveEjector::Identified>> UDisksEjector::identify(QStringList mountPoints) {
-    return identifyThrough(bus_, std::move(mountPoints));
+    return identifyThrough(bus_, std::move(mountPoints), mountTable_);
 }
 
 QCoro::Task<DriveEjector::Outcome> UDisksEjector::eject(QString mountPoint, Identity expected) {
-    return ejectThrough(bus_, std::move(mountPoint), std::move(expected));
+    return ejectThrough(bus_, mountTable_, std::move(mountPoint), std::move(expected));
 }
 
 }  // namespace spinforge

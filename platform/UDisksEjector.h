@@ -13,10 +13,13 @@ namespace spinforge {
 
 class UDisksEjector final : public DriveEjector {
 public:
-    // `bus` is where udisks2 is looked for.
-    explicit UDisksEjector(QDBusConnection bus = QDBusConnection::systemBus());
+    // `bus` is where udisks2 is looked for; `mountTable` where the kernel lists its mounts (a test's
+    // own in its format), which udisks2 follows a moment behind.
+    explicit UDisksEjector(QDBusConnection bus = QDBusConnection::systemBus(),
+                           QString mountTable = QStringLiteral("/proc/self/mountinfo"));
 
-    // A drive is known by udisks2's object for it and the file system's UUID.
+    // A drive is known by udisks2's object for it and the file system's UUID. A mount point the
+    // mount table lists and udisks2 does not yet is looked for again for up to a second.
     QCoro::Task<QList<Identified>> identify(QStringList mountPoints) override;
     // udisks2 undoes one mount per call, so the drive is looked at again after each until nothing
     // of it is mounted. A drive that is not removable (a partition of the computer's own disk
@@ -27,6 +30,7 @@ public:
 
 private:
     QDBusConnection bus_;
+    QString mountTable_;
 };
 
 }  // namespace spinforge

@@ -49,7 +49,7 @@ AppDelegate::AppDelegate(ShellSeams seams)
     : engine_(seams.engine), statusMenuItem_(QStringLiteral("Standing by")), seams_(std::move(seams)) {
     statusMenuItem_.setEnabled(false);
     if (!seams_.openURL) seams_.openURL = [](const QUrl& url) { QDesktopServices::openUrl(url); };
-    if (!seams_.ejector) udisks_ = std::make_unique<UDisksEjector>();
+    if (!seams_.ejector) udisks_ = std::make_unique<UDisksEjector>(QDBusConnection::systemBus(), seams_.engine.volumes.mountTable);
     ejector_ = seams_.ejector ? seams_.ejector : udisks_.get();
 }
 

@@ -76,6 +76,13 @@ protected:
         ADD_FAILURE() << "no menu item " << title.toStdString();
         return nullptr;
     }
+    // The first notification posted once `act` has run.
+    RecordingNotifier::Posted told(const std::function<void()>& act) {
+        const qsizetype before = rig.notifier.posted.size();
+        act();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return rig.notifier.posted.size() > before; }, 30000));
+        return rig.notifier.posted.value(before);
+    }
     bool waitForStatus(const QString& title) {
         return QTest::qWaitFor([&] { return delegate().statusMenuItem().text() == title; }, 15000);
     }

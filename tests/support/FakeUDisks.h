@@ -22,16 +22,15 @@ class FakeUDisks final : public QDBusVirtualObject {
 public:
     struct Drive {
         QString name;  // the last component of its object path
-        bool removable = true;
-        bool canPowerOff = true;
+        bool removable = true, canPowerOff = true;
         bool powerOffFails = false;  // as a stick behind a hub that keeps the power on
     };
     struct FileSystem {
-        QString device;           // the block device's name ("sdb1")
-        QString drive;            // the name of its drive, or empty for none
+        QString device, drive;    // the block device's name ("sdb1"), its drive's or empty for none
         QStringList mountPoints;  // where it is mounted; an Unmount undoes the first
         bool busy = false;
         QString uuid = {};        // empty: one made from the device's name
+        quint64 number = 0;       // its device number; 0: not listed
     };
 
     FakeUDisks(QList<Drive> drives, QList<FileSystem> fileSystems) : fileSystems(fileSystems), drives_(drives) {
@@ -49,8 +48,8 @@ public:
 
     // False without a private system bus, or when the name was taken.
     bool isRegistered() const { return registered_; }
-    // From now on each Unmount and PowerOff is carried out and answered only at release(), as by a
-    // daemon busy writing back a slow stick's cache.
+    // Each Unmount and PowerOff from now on is done and answered only at release(), as by a daemon
+    // busy writing back a slow stick's cache.
     void hold() { holding_ = true; }
     void release() {
         holding_ = false;
@@ -62,12 +61,13 @@ public:
     // What it lists; a test may change it (a stick taken away, another in its place).
     QList<FileSystem> fileSystems;
     int looks = 0;  // how often it was asked for everything it lists
+    int late = 0;   // so many looks from now list no mount point, as udisks2 for a moment after a mount
 
     QString introspect(const QString&) const override { return {}; }
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
         if (message.path() == kRoot && message.member() == u"GetManagedObjects") {
             ++looks;
-            return connection.send(message.createReply(QVariant::fromValue(objects())));
+            return connection.send(message.createReply(QVariant::fromValue(objects(late-- > 0))));
         }
         if (message.member() != u"Unmount" && message.member() != u"PowerOff") return false;
         const QString name = message.path().section(u'/', -1);
@@ -75,9 +75,8 @@ public:
                                    QVariantMap{{QStringLiteral("auth.no_user_interaction"), true}};
         calls << message.member() + u' ' + name + (withoutAsking ? "" : " (may ask for a password)");
         message.setDelayedReply(true);
-        const auto answer = [this, message, connection, name] { connection.send(answerTo(message, name)); };
-        if (holding_) held_.push_back(answer);
-        else answer();
+        held_.push_back([this, message, connection, name] { connection.send(answerTo(message, name)); });
+        if (!holding_) release();
         return true;
     }
 
@@ -104,7 +103,7 @@ private:
         return message.createReply();
     }
 
-    Objects objects() const {
+    Objects objects(bool withoutMounts) const {
         Objects objects;
         const QString drives = kRoot + "/drives/";
         for (const Drive& drive : drives_)
@@ -115,9 +114,9 @@ private:
             const QDBusObjectPath drive(fileSystem.drive.isEmpty() ? QStringLiteral("/") : drives + fileSystem.drive);
             const QString uuid = fileSystem.uuid.isEmpty() ? "uuid-of-" + fileSystem.device : fileSystem.uuid;
             block[kInterface + "Block"] = {{"Drive", QVariant::fromValue(drive)}, {"IdUUID", uuid}};
-            // Each mount point as bytes with a closing NUL.
-            QList<QByteArray> mountPoints;
-            for (const QString& point : fileSystem.mountPoints) mountPoints << point.toUtf8().append('\0');
+            if (fileSystem.number) block[kInterface + "Block"]["DeviceNumber"] = QVariant::fromValue(fileSystem.number);
+            QList<QByteArray> mountPoints;  // each as bytes with a closing NUL
+            for (const QString& point : withoutMounts ? QStringList() : fileSystem.mountPoints) mountPoints << point.toUtf8().append('\0');
             block[kInterface + "Filesystem"] = {{"MountPoints", QVariant::fromValue(mountPoints)}};
         }
         return objects;
