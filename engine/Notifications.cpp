@@ -6,11 +6,10 @@ void SyncEngine::notify(const QString& title, const QString& body, const QString
     if (isStopping()) return;  // the user quit: a cancelled cycle is no news
     // A successful cycle every fifteen minutes is routine; a problem is not.
     const bool routine = title == QStringLiteral("Spinforge");
-    if (drives.isEmpty() || !onEjectRequested) return seams_.notifier.post(title, body, routine);
-    // The action holds a copy of the listener, not the engine: it may be pressed at any time.
-    seams_.notifier.postWithAction(title, body, routine, {QStringLiteral("Eject"), [listener = onEjectRequested, drives] {
-                                                              listener(drives);
-                                                          }});
+    // What the button does is the shell's, made now: it may be pressed at any time.
+    std::function<void()> eject = drives.isEmpty() || !onEjectOffered ? nullptr : onEjectOffered(drives);
+    if (!eject) return seams_.notifier.post(title, body, routine);
+    seams_.notifier.postWithAction(title, body, routine, {QStringLiteral("Eject"), std::move(eject)});
 }
 
 }  // namespace spinforge

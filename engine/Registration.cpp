@@ -1,8 +1,13 @@
 #include "engine/DriveErrors.h"
+#include "engine/FileError.h"
 #include "engine/SyncEngine.h"
 #include "engine/USBMarker.h"
 #include "platform/MountTable.h"
 #include "records/SpinforgeError.h"
+
+#include <QDir>
+
+#include <cerrno>
 
 namespace spinforge {
 
@@ -14,7 +19,10 @@ QCoro::Task<> SyncEngine::registerUSB(QString volume) {
     // The marker goes onto the drive mounted there now or nowhere, never into an empty mount
     // folder, and the library follows it through the same handle.
     const QString name = MountTable::volumeName(volume);
-    const Drive drive = drives_.open(volume, QStringLiteral("Could not register %1").arg(name));
+    const QString action = QStringLiteral("Could not register %1").arg(name);
+    // One being ejected (asked for while the manifest was fetched) is on its way out.
+    if (ejecting_.contains(QDir::cleanPath(volume))) throw FileError(action, EBUSY, QStringLiteral("the drive is being ejected"));
+    const Drive drive = drives_.open(volume, action);
     const QByteArray marker = USBMarker::forProfile(manifest.profile).encoded();
     if (FileStatus written = writeWhole(drive.root(), USBMarker::fileName, marker); !written.ok())
         throw DriveErrors::failure(drive, QStringLiteral("register"),

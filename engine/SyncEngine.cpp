@@ -4,6 +4,7 @@
 #include "engine/DriveSync.h"
 #include "records/SpinforgeError.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace spinforge {
@@ -13,6 +14,18 @@ QStringList mountPointsOf(const std::vector<Drive>& drives) {
     QStringList points;
     for (const Drive& drive : drives) points << drive.mountPoint();
     return points;
+}
+
+// A drive as a cycle lists it: its mount point, and the file system its held root is on.
+using Listing = std::pair<QString, FileInfo>;
+Listing listingOf(const Drive& drive) {
+    const FileResult<FileInfo> root = drive.root().inspect();
+    return {drive.mountPoint(), root.ok() ? *root : FileInfo()};
+}
+
+bool sameListing(const Listing& a, const Listing& b) {
+    return a.first == b.first && a.second.device == b.second.device && a.second.inode == b.second.inode &&
+           a.second.mountId == b.second.mountId;
 }
 
 }  // namespace
@@ -46,13 +59,30 @@ void SyncEngine::stop() {
 bool SyncEngine::isStopping() const { return stopping_ || (seams_.stop && seams_.stop->isRequested()); }
 
 void SyncEngine::volumeMounted() {
-    // The running cycle chose its drives already: the new one gets a cycle of its own right after.
-    if (running_) followUp_ = true;
+    // The running cycle may have chosen its drives already: when it ends, a new one it did not
+    // list gets a cycle of its own.
+    if (running_) mounted_ = true;
     else sync(QStringLiteral("volume mounted"));
 }
 
 QStringList SyncEngine::registeredDrives() const {
-    return lastManifest_ ? mountPointsOf(registeredVolumes(lastManifest_->profile.id)) : QStringList();
+    return lastManifest_ ? mountPointsOf(drives_.registeredTo(lastManifest_->profile.id)) : QStringList();
+}
+
+std::vector<Drive> SyncEngine::registeredVolumes(qint64 profileId) const {
+    std::vector<Drive> drives = drives_.registeredTo(profileId);
+    std::erase_if(drives, [&](const Drive& drive) { return ejecting_.contains(drive.mountPoint()); });
+    return drives;
+}
+
+bool SyncEngine::unlistedDriveMounted() const {
+    if (!listed_ || !lastManifest_) return true;  // the cycle ended before it chose its drives
+    for (const Drive& drive : registeredVolumes(lastManifest_->profile.id)) {
+        const Listing now = listingOf(drive);
+        if (std::none_of(listed_->cbegin(), listed_->cend(), [&](const Listing& listed) { return sameListing(listed, now); }))
+            return true;
+    }
+    return false;
 }
 
 void SyncEngine::setState(const State& state) {
@@ -68,6 +98,7 @@ QCoro::Task<> SyncEngine::sync(QString reason) {
     if (running_ || isStopping()) co_return;
     if (!Keychain::load(seams_.keyring)) co_return;
     running_ = true;
+    listed_.reset();
     setState(State::working(QStringLiteral("Checking cloud library\u2026")));
 
     std::optional<QString> failure;
@@ -84,8 +115,12 @@ QCoro::Task<> SyncEngine::sync(QString reason) {
         notify(QStringLiteral("Spinforge needs attention"), *failure);
     }
     running_ = false;
-    // A drive arrived, or a sign-in came, while this cycle ran: their cycle starts now.
-    if (std::exchange(followUp_, false) && !isStopping()) sync(QStringLiteral("follow-up"));
+    if (onCycleEnd && !isStopping()) onCycleEnd();
+    // A sign-in came while this cycle ran, or a drive arrived too late for it: their cycle starts
+    // now. A drive the cycle listed was synced by it, and is not synced twice.
+    const bool signInCame = std::exchange(followUp_, false);
+    const bool driveLeftOut = std::exchange(mounted_, false) && unlistedDriveMounted();
+    if ((signInCame || driveLeftOut) && !isStopping()) sync(QStringLiteral("follow-up"));
 }
 
 QCoro::Task<> SyncEngine::runCycle() {
@@ -112,7 +147,10 @@ QCoro::Task<> SyncEngine::runCycle() {
 
     const qint64 profileId = manifest.profile.id;
     qint64 copied = 0;
-    for (const Drive& drive : registeredVolumes(profileId)) copied += syncUSB(drive, manifest);
+    const std::vector<Drive> drives = registeredVolumes(profileId);
+    listed_.emplace();
+    for (const Drive& drive : drives) listed_->push_back(listingOf(drive));
+    for (const Drive& drive : drives) copied += syncUSB(drive, manifest);
 
     // Asked again: a drive pulled out during the copies no longer counts as synced.
     const bool synced = !registeredVolumes(profileId).empty();

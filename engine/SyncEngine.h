@@ -27,6 +27,7 @@
 
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace spinforge {
@@ -58,7 +59,8 @@ public:
         friend bool operator==(const State&, const State&) = default;
     };
     using Listener = std::function<void(const State&)>;
-    using EjectListener = std::function<void(const QStringList& mountPoints)>;
+    // Given the drives a notification offers to eject (mount points), what pressing its Eject does.
+    using EjectOffer = std::function<std::function<void()>(const QStringList& mountPoints)>;
 
     explicit SyncEngine(EngineSeams seams);
     ~SyncEngine();
@@ -71,9 +73,17 @@ public:
     // signed in, starts the launch sync. Returns at once; call once.
     void start();
     // Runs one whole cycle, or returns at once when one is running or no token is stored.
-    // `reason` names the trigger and changes nothing. Never throws. A drive mounted while a cycle
-    // runs gets one more cycle right after it (any number of drives: one cycle).
+    // `reason` names the trigger and changes nothing. Never throws. A registered drive mounted
+    // while a cycle runs, too late for it to list, gets one more cycle right after it (any number
+    // of drives: one cycle).
     QCoro::Task<> sync(QString reason);
+    // Whether a cycle runs, from its entry checks to its end. Ejects wait while it does, so that
+    // none lands in the middle of a drive's sync. (A registration's marker and copy run without a
+    // pause, so nothing can start during them.)
+    bool isRunning() const { return running_; }
+    // The drives being ejected now, by mount point. They are on their way out: a cycle leaves them
+    // out and a registration refuses them.
+    void setEjecting(QStringList mountPoints) { ejecting_ = std::move(mountPoints); }
     // For the end of the process, while the engine's owner is still whole: aborts every request
     // in flight, so that a cycle, sign-in or registration awaiting one unwinds now (its staged
     // download removed, its memory freed) instead of staying suspended for good. From then on (and
@@ -86,7 +96,7 @@ public:
     // mount table's order. Never fails: an unreadable table gives none.
     QStringList mountedVolumes() const { return drives_.mounted(); }
     // Mount points of the mounted drives registered to the held manifest's profile, in the mount
-    // table's order; none while no manifest is held. Never fails.
+    // table's order, those being ejected too; none while no manifest is held. Never fails.
     QStringList registeredDrives() const;
     // Registers the drive mounted at `volume` for the current manifest's profile and copies the
     // library onto it, through one handle on its root. Throws invalidUSB, the manifest fetch's
@@ -106,7 +116,10 @@ private:
     QCoro::Task<Manifest> currentManifest();
     // The steps of a cycle, each handed to the collaborator that owns it.
     QCoro::Task<bool> cache(const Track& track) { return library_.cache(track); }
-    std::vector<Drive> registeredVolumes(qint64 profileId) const { return drives_.registeredTo(profileId); }
+    // The registered drives a cycle syncs: those being ejected are left out.
+    std::vector<Drive> registeredVolumes(qint64 profileId) const;
+    // Whether a registered drive is mounted that the cycle which just ended did not list.
+    bool unlistedDriveMounted() const;
     qint64 syncUSB(const Drive& drive, const Manifest& manifest);
     // Posts one notification; with `drives`, and a listener set, it offers to eject them.
     void notify(const QString& title, const QString& body, const QStringList& drives = {});
@@ -118,15 +131,21 @@ public:
     // Set by the shell before start(). Receives every state assignment at once, synchronously,
     // also when the new state equals the old one.
     Listener onStateChange;
-    // Set by the shell before start(). Receives the drives of a successful cycle when the user
-    // asks, from its notification, to eject them: possibly long after the cycle, through the
-    // listener as it was then, which must check that its receiver is still there.
-    EjectListener onEjectRequested;
+    // Set by the shell before start(). Asked, as a successful cycle's notification is posted, what
+    // its Eject button does with the cycle's drives; the answer may run long after the cycle, and
+    // must check that its receiver is still there.
+    EjectOffer onEjectOffered;
+    // Set by the shell before start(). Called as each cycle ends, once isRunning() is false.
+    std::function<void()> onCycleEnd;
 
 private:
     State state_;
     bool running_ = false;   // from a cycle's entry checks to its end
-    bool followUp_ = false;  // a drive arrived, or a sign-in happened, while a cycle ran
+    bool followUp_ = false;  // a sign-in happened while a cycle ran
+    bool mounted_ = false;   // a volume was mounted while a cycle ran
+    // The drives the running cycle listed, by mount point and root; none before it lists them.
+    std::optional<std::vector<std::pair<QString, FileInfo>>> listed_;
+    QStringList ejecting_;   // mount points of the drives being ejected
     bool stopping_ = false;  // from stop() on, for good
     quint64 signIns_ = 0;    // successful sign-ins so far: tells a reply to an earlier one
     std::optional<Manifest> lastManifest_;

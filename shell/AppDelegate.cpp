@@ -49,12 +49,13 @@ AppDelegate::AppDelegate(ShellSeams seams)
     : engine_(seams.engine), statusMenuItem_(QStringLiteral("Standing by")), seams_(std::move(seams)) {
     statusMenuItem_.setEnabled(false);
     if (!seams_.openURL) seams_.openURL = [](const QUrl& url) { QDesktopServices::openUrl(url); };
-    if (!seams_.ejector) udisks_ = std::make_unique<UDisksEjector>();
+    if (!seams_.ejector) udisks_ = std::make_unique<UDisksEjector>(QDBusConnection::systemBus(), seams_.engine.volumes.mountTable);
     ejector_ = seams_.ejector ? seams_.ejector : udisks_.get();
 }
 
 AppDelegate::~AppDelegate() {
     engine_.onStateChange = nullptr;
+    engine_.onCycleEnd = nullptr;
     // A sync, sign-in or registration still awaiting the service ends here, while this delegate
     // is whole; the tasks waiting on it see quitting_ and show nothing.
     quitting_ = true;
@@ -75,8 +76,15 @@ void AppDelegate::applicationDidFinishLaunching() {
     engine_.onStateChange = [self = QPointer<AppDelegate>(this)](const SyncEngine::State& state) {
         if (self) self->showState(state);
     };
-    engine_.onEjectRequested = [self = QPointer<AppDelegate>(this)](const QStringList& mountPoints) {
-        if (self) self->ejectDrives(mountPoints);
+    // A notification's Eject ejects the drives as they were when it was posted.
+    engine_.onEjectOffered = [self = QPointer<AppDelegate>(this)](const QStringList& mountPoints) -> std::function<void()> {
+        if (!self) return nullptr;
+        return [self, targets = self->ejectTargets(mountPoints)] {
+            if (self) self->ejectDrives(targets);
+        };
+    };
+    engine_.onCycleEnd = [self = QPointer<AppDelegate>(this)] {
+        if (self) self->cycleEnded();
     };
     engine_.start();
 
@@ -96,10 +104,8 @@ void AppDelegate::showState(const SyncEngine::State& state) {
     const Look look = lookOf(state.kind);
     if (statusItem_) statusItem_->setImage(look.symbol, look.description);
     // A cycle's progress only locks the eject items; the drives are looked at again once it ends.
-    working_ = state.kind == SyncEngine::State::Kind::working;
-    if (working_) return lockEjectItems();
+    if (engine_.isRunning()) return lockEjectItems();
     showEjectItems();
-    if (!ejectAfterCycle_.isEmpty()) ejectDrives(std::exchange(ejectAfterCycle_, {}));
 }
 
 void AppDelegate::syncNow() { detach(engine_.sync(QStringLiteral("Sync Now"))); }

@@ -27,6 +27,7 @@ class QMenuBar;
 namespace spinforge {
 
 class Alert;
+class DriveLookup;
 class StatusItem;
 
 // What the application works with besides the engine's own seams; tests stand in for each.
@@ -75,11 +76,19 @@ private:
     void showState(const SyncEngine::State& state);
     // The eject items and ejecting (Eject.cpp). One item per registered drive that is mounted,
     // after "Open Web Dashboard"; locked while a cycle or that drive's eject runs.
+    struct EjectTarget {
+        QString mountPoint;
+        QString label;  // its name, with its mount point's folder when another drive has that name
+        std::shared_ptr<DriveLookup> lookup;  // what the disk service said was mounted there
+    };
+    // The drives at `mountPoints` as they are now, for an item or a notification to offer.
+    QList<EjectTarget> ejectTargets(const QStringList& mountPoints);
     void showEjectItems();
     void lockEjectItems();
-    void ejectDrives(const QStringList& mountPoints);
-    QCoro::Task<> eject(QStringList mountPoints);
-    void tellEjected(const QString& mountPoint, DriveEjector::Outcome outcome);
+    void ejectDrives(QList<EjectTarget> targets);
+    QCoro::Task<> eject(QList<EjectTarget> targets);
+    void tellEjected(const EjectTarget& target, DriveEjector::Outcome outcome);
+    void cycleEnded();
     bool signedIn();
     // Runs `alert` with the main menu's key equivalents; in front of other windows when `activate`.
     int run(Alert& alert, bool activate = true);
@@ -101,11 +110,11 @@ private:
     bool quitting_ = false;  // set on the way out: no more alerts
 
     // Main thread only.
-    bool working_ = false;  // the last state shown was `working`: a cycle or a sign-in runs
     QAction* ejectItemsEnd_ = nullptr;  // the status menu's separator that follows the eject items
-    QList<QAction*> ejectItems_;        // owned by the status menu; each holds its mount point as data
+    QList<QAction*> ejectItems_;        // owned by the status menu
+    QList<EjectTarget> ejectTargets_;   // what each eject item ejects, in the same order
     QStringList ejecting_;              // mount points whose eject runs
-    QStringList ejectAfterCycle_;       // mount points asked to be ejected while a cycle ran
+    QList<EjectTarget> ejectAfterCycle_;  // asked to be ejected while a cycle ran
 };
 
 }  // namespace spinforge

@@ -51,6 +51,7 @@ void AppDelegate::buildMenu() {
     // The eject items go before this separator, and go with the menu they are in.
     ejectItemsEnd_ = menu->addSeparator();
     ejectItems_.clear();
+    ejectTargets_.clear();
     addCommand(signedIn() ? QStringLiteral("Reconnect\u2026") : QStringLiteral("Sign In\u2026"), &AppDelegate::showSignIn, 0);
     addQuit(*menu);
     connect(menu.get(), &QMenu::aboutToShow, this, &AppDelegate::showEjectItems);

@@ -61,12 +61,13 @@ private:
 
 class ShellRig : public ::testing::Test {
 protected:
+    explicit ShellRig(Disk disk = Disk::folder) : rig(disk) {}
     void TearDown() override { delegate_.reset(); }
 
     spinforge::AppDelegate& delegate() {
         if (!delegate_)
-            delegate_ = std::make_unique<spinforge::AppDelegate>(
-                spinforge::ShellSeams{rig.seams(), [this](const QUrl& url) { opened.append(url); }});
+            delegate_ = std::make_unique<spinforge::AppDelegate>(spinforge::ShellSeams{
+                    rig.seams(), [this](const QUrl& url) { opened.append(url); }, std::chrono::seconds(900), ejector});
         return *delegate_;
     }
     QAction* menuAction(const QString& title) {
@@ -74,6 +75,13 @@ protected:
             if (action->text() == title) return action;
         ADD_FAILURE() << "no menu item " << title.toStdString();
         return nullptr;
+    }
+    // The first notification posted once `act` has run.
+    RecordingNotifier::Posted told(const std::function<void()>& act) {
+        const qsizetype before = rig.notifier.posted.size();
+        act();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return rig.notifier.posted.size() > before; }, 30000));
+        return rig.notifier.posted.value(before);
     }
     bool waitForStatus(const QString& title) {
         return QTest::qWaitFor([&] { return delegate().statusMenuItem().text() == title; }, 15000);
@@ -93,6 +101,7 @@ protected:
     EngineRig rig;
     AlertDriver alerts;
     QList<QUrl> opened;
+    spinforge::DriveEjector* ejector = nullptr;  // null: udisks2 on the session's system bus
 
 private:
     std::unique_ptr<spinforge::AppDelegate> delegate_;
