@@ -1,12 +1,12 @@
 #include "platform/UDisksEjector.h"
 
+#include "platform/FileNames.h"
 #include "platform/MountTable.h"
 
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusPendingCall>
-#include <QFile>
 #include <QMap>
 #include <QVariantMap>
 #include <qcorodbuspendingcall.h>
@@ -81,7 +81,7 @@ QList<QByteArray> mountPointsOf(const Interfaces& object) {
 
 QStringList namesOf(const QList<QByteArray>& mountPoints) {
     QStringList names;
-    for (const QByteArray& point : mountPoints) names << QFile::decodeName(point);
+    for (const QByteArray& point : mountPoints) names << FileNames::decode(point);
     return names;
 }
 
@@ -143,7 +143,7 @@ QCoro::Task<Look> lookFor(QDBusConnection bus, QStringList mountPoints, QString 
         QStringList mounted;
         for (const Mount& mount : MountTable::read(mountTable)) mounted << mount.point;
         const bool behind = std::any_of(mountPoints.cbegin(), mountPoints.cend(), [&](const QString& point) {
-            return mounted.contains(point) && !blockMountedAt(seen.objects, QFile::encodeName(point));
+            return mounted.contains(point) && !blockMountedAt(seen.objects, FileNames::encode(point));
         });
         if (!behind) co_return seen;
         co_await QCoro::sleepFor(kLookAgainAfter);
@@ -175,7 +175,7 @@ QCoro::Task<QList<DriveEjector::Identified>> identifyThrough(QDBusConnection bus
     const Look seen = co_await lookFor(bus, mountPoints, mountTable);
     QList<DriveEjector::Identified> found;
     for (const QString& mountPoint : mountPoints) {
-        const auto block = seen.refusal ? std::nullopt : blockMountedAt(seen.objects, QFile::encodeName(mountPoint));
+        const auto block = seen.refusal ? std::nullopt : blockMountedAt(seen.objects, FileNames::encode(mountPoint));
         if (seen.refusal) found << failed(*seen.refusal);
         else if (!block) found << Outcome{Outcome::Kind::notMounted, {}};
         else if (!isMountedFrom(offered, mountPoint, seen.objects.value(*block))) found << Outcome{Outcome::Kind::replaced, {}};
@@ -188,7 +188,7 @@ QCoro::Task<Outcome> ejectThrough(QDBusConnection bus, QString mountTable, QStri
     const QStringList asked = {mountPoint};
     Look seen = co_await lookFor(bus, asked, mountTable);
     if (seen.refusal) co_return failed(*seen.refusal);
-    const std::optional<QDBusObjectPath> block = blockMountedAt(seen.objects, QFile::encodeName(mountPoint));
+    const std::optional<QDBusObjectPath> block = blockMountedAt(seen.objects, FileNames::encode(mountPoint));
     if (!block) co_return Outcome{Outcome::Kind::notMounted, {}};
     const Identity found = identityOf(seen.objects, *block);
     if (!found.sameAs(expected)) co_return Outcome{Outcome::Kind::replaced, {}};
