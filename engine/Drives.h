@@ -22,7 +22,6 @@ public:
     Drives(const Drives&) = delete;
     Drives& operator=(const Drives&) = delete;
 
-    const VolumeSource& volumes() const { return volumes_; }
     // The mount points of the candidate drives, in the mount table's order. Never fails: an
     // unreadable table gives none.
     QStringList mounted() const;

@@ -1,4 +1,5 @@
 #include "engine/DriveErrors.h"
+#include "engine/DriveSync.h"
 #include "engine/FileError.h"
 #include "engine/SyncEngine.h"
 #include "engine/USBMarker.h"
@@ -28,7 +29,7 @@ QCoro::Task<> SyncEngine::registerUSB(QString volume) {
         throw DriveErrors::failure(drive, QStringLiteral("register"),
                                    QStringLiteral("Could not write the marker %1 on %2").arg(USBMarker::fileName, name),
                                    USBMarker::fileName, written.errnum());
-    syncUSB(drive, manifest);
+    DriveSync::run(drive, manifest, library_);
     setState(State::success(QStringLiteral("Registered ") + name));
 }
 

@@ -16,7 +16,7 @@ QCoro::Task<> SyncEngine::login(QString server, QString email, QString password)
     seams_.settings.setDeviceId(reply.deviceId);
     LoginAgent::Locations locations = LoginAgent::currentLocations();
     if (!seams_.configHome.isEmpty()) locations.configHome = seams_.configHome;
-    LoginAgent::install(fileManager_, locations);
+    LoginAgent::install(seams_.files, locations);
     setState(State::success(QStringLiteral("Connected as ") + reply.displayName));
     co_await sync(QStringLiteral("signed in"));
 }

@@ -32,7 +32,6 @@ bool sameListing(const Listing& a, const Listing& b) {
 
 SyncEngine::SyncEngine(EngineSeams seams)
     : api_(seams.keyring, seams.settings, seams.timeouts),
-      fileManager_(seams.files),
       seams_(seams),
       library_(seams.files, api_, seams.dataHome),
       drives_(seams.files, seams.volumes) {}
@@ -141,7 +140,7 @@ QCoro::Task<> SyncEngine::runCycle() {
     qint64 downloaded = 0;
     for (qsizetype i = 0; i < trackCount; ++i) {
         setState(State::working(QStringLiteral("Caching %1 of %2\u2026").arg(i + 1).arg(trackCount)));
-        if (co_await cache(manifest.tracks[i])) ++downloaded;
+        if (co_await library_.cache(manifest.tracks[i])) ++downloaded;
         if (superseded()) co_return;
     }
 
@@ -150,7 +149,7 @@ QCoro::Task<> SyncEngine::runCycle() {
     const std::vector<Drive> drives = registeredVolumes(profileId);
     listed_.emplace();
     for (const Drive& drive : drives) listed_->push_back(listingOf(drive));
-    for (const Drive& drive : drives) copied += syncUSB(drive, manifest);
+    for (const Drive& drive : drives) copied += DriveSync::run(drive, manifest, library_);
 
     // Asked again: a drive pulled out during the copies no longer counts as synced.
     const bool synced = !registeredVolumes(profileId).empty();
@@ -160,17 +159,19 @@ QCoro::Task<> SyncEngine::runCycle() {
     // Asked after the report: a drive pulled out meanwhile is neither up to date nor offered for ejecting.
     const std::vector<Drive> remaining = registeredVolumes(profileId);
     QString message;
-    if (copied > 0)
+    bool drivesDone = false;  // filled or found up to date: the notification offers to eject them
+    if (copied > 0) {
         message = QStringLiteral("%1 tracks copied to USB").arg(copied);
-    else if (downloaded > 0)
+        drivesDone = true;
+    } else if (downloaded > 0) {
         message = QStringLiteral("%1 tracks cached \u2014 connect USB").arg(downloaded);
-    else if (remaining.empty())
+    } else if (remaining.empty()) {
         message = QStringLiteral("Library ready \u2014 connect USB");
-    else
+    } else {
         message = QStringLiteral("USB is up to date");
+        drivesDone = true;
+    }
     setState(State::success(message));
-    // Drives that were filled or found up to date may be ejected from the notification.
-    const bool drivesDone = copied > 0 || message == u"USB is up to date";
     notify(QStringLiteral("Spinforge"), message, drivesDone ? mountPointsOf(remaining) : QStringList());
 }
 
@@ -182,10 +183,6 @@ QCoro::Task<Manifest> SyncEngine::currentManifest() {
     }
     // A copy, made here: QCoro moves from a named value it is handed.
     co_return Manifest(*lastManifest_);
-}
-
-qint64 SyncEngine::syncUSB(const Drive& drive, const Manifest& manifest) {
-    return DriveSync::run(drive, manifest, library_);
 }
 
 }  // namespace spinforge

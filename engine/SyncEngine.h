@@ -106,6 +106,17 @@ public:
     // first sync. Throws the sign-in's or the keyring's error.
     QCoro::Task<> login(QString server, QString email, QString password);
 
+    // The shell's listeners, set before start(); main thread.
+    // Receives every state assignment at once, synchronously, also when the new state equals the
+    // old one.
+    Listener onStateChange;
+    // Asked, as a successful cycle's notification is posted, what its Eject button does with the
+    // cycle's drives; the answer may run long after the cycle, and must check that its receiver is
+    // still there.
+    EjectOffer onEjectOffered;
+    // Called as each cycle ends, once isRunning() is false.
+    std::function<void()> onCycleEnd;
+
 private:
     QCoro::Task<> runCycle();
     void setState(const State& state);
@@ -114,31 +125,15 @@ private:
     // The held manifest, fetched first when there is none. One fetched with the token of an
     // earlier sign-in is another account's: it is fetched again.
     QCoro::Task<Manifest> currentManifest();
-    // The steps of a cycle, each handed to the collaborator that owns it.
-    QCoro::Task<bool> cache(const Track& track) { return library_.cache(track); }
     // The registered drives a cycle syncs: those being ejected are left out.
     std::vector<Drive> registeredVolumes(qint64 profileId) const;
     // Whether a registered drive is mounted that the cycle which just ended did not list.
     bool unlistedDriveMounted() const;
-    qint64 syncUSB(const Drive& drive, const Manifest& manifest);
     // Posts one notification; with `drives`, and a listener set, it offers to eject them.
     void notify(const QString& title, const QString& body, const QStringList& drives = {});
 
     // The engine's fields, in the order the rest of the system knows them. Main thread only.
     APIClient api_;
-
-public:
-    // Set by the shell before start(). Receives every state assignment at once, synchronously,
-    // also when the new state equals the old one.
-    Listener onStateChange;
-    // Set by the shell before start(). Asked, as a successful cycle's notification is posted, what
-    // its Eject button does with the cycle's drives; the answer may run long after the cycle, and
-    // must check that its receiver is still there.
-    EjectOffer onEjectOffered;
-    // Set by the shell before start(). Called as each cycle ends, once isRunning() is false.
-    std::function<void()> onCycleEnd;
-
-private:
     State state_;
     bool running_ = false;   // from a cycle's entry checks to its end
     bool followUp_ = false;  // a sign-in happened while a cycle ran
@@ -149,7 +144,6 @@ private:
     bool stopping_ = false;  // from stop() on, for good
     quint64 signIns_ = 0;    // successful sign-ins so far: tells a reply to an earlier one
     std::optional<Manifest> lastManifest_;
-    FileSystem& fileManager_;
 
     // Set once at construction.
     EngineSeams seams_;
