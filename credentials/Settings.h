@@ -18,7 +18,6 @@ public:
     Q_DISABLE_COPY_MOVE(Settings)
 
     static QString defaultFilePath();
-    QString filePath() const { return settings_.fileName(); }
 
     std::optional<QString> serverURL() const { return text(QStringLiteral("serverURL")); }
     std::optional<QString> displayName() const { return text(QStringLiteral("displayName")); }

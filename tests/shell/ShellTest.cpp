@@ -13,7 +13,7 @@ protected:
     void SetUp() override { rig.serve({{"House/One.mp3", "one"}, {"Two.mp3", "two"}}); }
     void signOut() {
         rig.keyring.erase(QStringLiteral("com.spinforge.mac"), QStringLiteral("device-token"));
-        QSettings(rig.settings.filePath(), QSettings::IniFormat).remove(QStringLiteral("serverURL"));
+        QSettings(rig.scratch("Spinforge.conf"), QSettings::IniFormat).remove(QStringLiteral("serverURL"));
     }
     void launchSignedIn() {
         delegate().applicationDidFinishLaunching();
