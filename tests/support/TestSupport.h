@@ -40,6 +40,14 @@ QStringList filesBelow(const QString& folder);
 // as drives on the mounts they really are on, their paths escaped as the kernel escapes them.
 QByteArray mountTableListing(const QStringList& volumes);
 
+// What running `action` added to this process's resident memory at its peak, in MiB, and how
+// many seconds it took.
+struct Cost {
+    double peakMiB = 0;
+    double seconds = 0;
+};
+Cost costOf(const std::function<void()>& action);
+
 // The text of what `run` threw, or "no failure": what the DJ would read.
 inline std::string failureOf(const std::function<void()>& run) {
     try {
