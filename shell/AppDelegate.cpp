@@ -2,6 +2,7 @@
 
 #include "credentials/Keychain.h"
 #include "platform/UDisksEjector.h"
+#include "records/UserText.h"
 #include "shell/Alert.h"
 #include "shell/Detach.h"
 #include "shell/MenuText.h"
@@ -126,7 +127,7 @@ int AppDelegate::run(Alert& alert, bool activate) {
 void AppDelegate::showResult(const QString& message, const QString& informative) {
     Alert alert;
     alert.setMessageText(message);
-    alert.setInformativeText(informative);
+    alert.setInformativeText(UserText::shown(informative));
     alert.addButton(QStringLiteral("OK"));
     run(alert);
 }
