@@ -27,6 +27,7 @@ DevServer::DevServer(DevServerOptions options) {
     add("--token", options.tokens);
     add("--fault", options.faults);
     if (!options.tlsCert.empty()) add("--tls-cert", {options.tlsCert}), add("--tls-key", {options.tlsKey});
+    if (options.preferHttp2) arguments << QStringLiteral("--prefer-h2");
     scheme_ = options.tlsCert.empty() ? "http" : "https";
     // The request log goes to a file: a pipe nobody reads would fill and stall the server mid-reply.
     process_.setStandardErrorFile(work_.filePath("stderr.log"));

@@ -17,6 +17,7 @@ struct DevServerOptions {
     std::string library{};              // empty: an empty folder of its own
     std::string tlsCert{}, tlsKey{};    // both set: HTTPS
     std::vector<std::string> faults{};  // JSON texts, as for --fault
+    bool preferHttp2 = false;           // with TLS: choose HTTP/2 whenever a client offers it
 };
 
 class DevServer {
