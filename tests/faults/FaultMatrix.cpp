@@ -225,8 +225,12 @@ void FaultMatrix::run(bool registration) {
         EXPECT_EQ(stable(failure), row.message);
         userSees = stable("alert \"Could not register USB\": " + failure);
     } else {
-        if (row.inject) row.inject(*this);
-        r.runCycle();
+        const Cost cost = costOf([&] {
+            if (row.inject) row.inject(*this);
+            r.runCycle();
+        });
+        if (row.withinSeconds > 0) EXPECT_LT(cost.seconds, row.withinSeconds) << "the cycle took too long";
+        if (row.withinMiB > 0) EXPECT_LT(cost.peakMiB, row.withinMiB) << "the cycle held too much memory";
         const State after = r.states.last();
         EXPECT_EQ(after.kind, row.outcome) << after.message.toStdString();
         EXPECT_EQ(stable(after.message), row.message);

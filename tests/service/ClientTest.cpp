@@ -54,6 +54,40 @@ TEST_F(ClientRules, ReferencesResolveAgainstTheStoredAddressAndOnlyToTheWeb) {
     }
 }
 
+// An encrypted line to the service, once chosen, is never left with the token: not for a
+// download the manifest points elsewhere. A plain-http service is the user's choice.
+TEST_F(ClientRules, TheTokenNeverTravelsInClearFromAnEncryptedService) {
+    signIn("tok");
+    struct Case {
+        const char* stored;
+        const char* reference;
+        const char* failure;
+    };
+    const Case cases[] = {
+        {"https://host", "http://cdn.example/t/1",
+         "The request to cdn.example would not be encrypted (http), and the device token goes only over https"},
+        {"HTTPS://host", "HTTP://cdn.example:8080/t/1",
+         "The request to cdn.example:8080 would not be encrypted (http), and the device token goes only over https"},
+        {"https://host", "https://cdn.example/t/1", "no failure"}, {"https://host", "//cdn.example/t/1", "no failure"},
+        {"http://host", "http://cdn.example/t/1", "no failure"}, {"http://host", "https://cdn.example/t/1", "no failure"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.stored) + " + " + c.reference);
+        settings.setServerURL(QString::fromUtf8(c.stored));
+        EXPECT_EQ(failureOf([&] { client.authenticatedRequest(QString::fromUtf8(c.reference)); }), c.failure);
+    }
+}
+
+// A reply whose header section does not come in time fails then, whatever the idle timeout.
+TEST_F(ClientRules, AHeaderThatDoesNotComeInTimeFails) {
+    APIClient impatient{keyring, settings, {.header = std::chrono::milliseconds(300)}};
+    testing_support::DevServer service({.tokens = {"tok"}, .faults = {R"({"endpoint": "manifest", "delay_seconds": 3})"}});
+    settings.setServerURL(QString::fromStdString(service.baseUrl()));
+    signIn("tok");
+    EXPECT_EQ(failureOf([&] { testing_support::await(impatient.manifest()); }),
+              "The manifest from 127.0.0.1:" + std::to_string(service.port()) + " did not arrive: no complete header within 300 ms");
+}
+
 // The one place where a reply's status and error text become what the user reads.
 TEST(ClientValidate, StatusAndErrorTextDecideTheFailure) {
     struct Case {
