@@ -92,15 +92,32 @@ void AppDelegate::applicationDidFinishLaunching() {
 }
 
 void AppDelegate::showState(const SyncEngine::State& state) {
+    const bool wasWorking = std::exchange(working_, state.kind == SyncEngine::State::Kind::working);
+    if (working_) {
+        // Progress is shown once control is back in the event loop, the latest of it only: a
+        // cycle over a library that needs nothing publishes one state per track without a turn of
+        // the loop in between, which no panel could show, while each change would go out over
+        // D-Bus and have the panel ask for the whole menu again.
+        if (!wasWorking) lockEjectItems();
+        const bool queued = progress_.has_value();
+        progress_ = state;
+        if (!queued) QMetaObject::invokeMethod(this, [this] {
+            if (progress_) display(*std::exchange(progress_, std::nullopt));
+        }, Qt::QueuedConnection);
+        return;
+    }
+    // An outcome is shown at once, in place of any progress still to be shown.
+    progress_.reset();
+    display(state);
+    showEjectItems();
+    if (!ejectAfterCycle_.isEmpty()) ejectDrives(std::exchange(ejectAfterCycle_, {}));
+}
+
+void AppDelegate::display(const SyncEngine::State& state) {
     const bool idle = state.kind == SyncEngine::State::Kind::idle;
     statusMenuItem_.setText(MenuText::forMenu(idle ? QStringLiteral("Standing by") : state.message));
     const Look look = lookOf(state.kind);
     if (statusItem_) statusItem_->setImage(look.symbol, look.description);
-    // A cycle's progress only locks the eject items; the drives are looked at again once it ends.
-    working_ = state.kind == SyncEngine::State::Kind::working;
-    if (working_) return lockEjectItems();
-    showEjectItems();
-    if (!ejectAfterCycle_.isEmpty()) ejectDrives(std::exchange(ejectAfterCycle_, {}));
 }
 
 void AppDelegate::syncNow() { detach(engine_.sync(QStringLiteral("Sync Now"))); }

@@ -20,6 +20,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QMenu;
 class QMenuBar;
@@ -73,6 +74,8 @@ private:
     void buildApplicationMenu();
     QList<QAction*> keyEquivalents() const;
     void showState(const SyncEngine::State& state);
+    // Puts `state` in the status line and the status item's look.
+    void display(const SyncEngine::State& state);
     // The eject items and ejecting (Eject.cpp). One item per registered drive that is mounted,
     // after "Open Web Dashboard"; locked while a cycle or that drive's eject runs.
     void showEjectItems();
@@ -102,6 +105,7 @@ private:
 
     // Main thread only.
     bool working_ = false;  // the last state shown was `working`: a cycle or a sign-in runs
+    std::optional<SyncEngine::State> progress_;  // the latest progress, not shown yet
     QAction* ejectItemsEnd_ = nullptr;  // the status menu's separator that follows the eject items
     QList<QAction*> ejectItems_;        // owned by the status menu; each holds its mount point as data
     QStringList ejecting_;              // mount points whose eject runs

@@ -106,13 +106,14 @@ QAction* StatusItem::trayCopyOf(QAction& command) {
 }
 
 void StatusItem::setImage(const QString& symbol, const QString& description) {
-    const bool newSymbol = symbol != symbol_;
+    const bool newSymbol = symbol != symbol_, newDescription = description != description_;
     symbol_ = symbol;
     description_ = description;
     window_->setImage(symbol_, description_);
+    // Each change reaches the panel as a D-Bus signal, and the panel asks again for what changed.
     if (!tray_) return;
     if (newSymbol) tray_->setIcon(trayIconFor(symbol_));
-    tray_->setToolTip(description_);
+    if (newDescription) tray_->setToolTip(description_);
 }
 
 void StatusItem::showWindow() {

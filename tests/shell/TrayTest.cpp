@@ -114,6 +114,15 @@ QList<Shown> shownMenu(const QString& service) {
     return items;
 }
 
+// Counts a D-Bus signal it is connected to.
+class SignalCount : public QObject {
+    Q_OBJECT
+public:
+    int seen = 0;
+public slots:
+    void count() { ++seen; }
+};
+
 class Tray : public ShellRig {};
 
 TEST_F(Tray, TheWindowStandsInUntilATrayRunsThenThePanelShowsTheStateExactly) {
@@ -158,8 +167,27 @@ TEST_F(Tray, TheWindowStandsInUntilATrayRunsThenThePanelShowsTheStateExactly) {
     // A drive pulled out leaves the menu by the time a panel opens it.
     rig.takeDriveAway(stick);
     EXPECT_EQ(shownMenu(service).mid(1), commands.mid(0, 5) + commands.mid(6));
+
+    // Each change the panel hears of makes it ask again. A cycle over a library that needs nothing
+    // publishes a state per track without a turn of the event loop: the panel hears of the last;
+    // and progress from turn to turn changes the status line, not the tooltip.
+    SignalCount menuChanges, toolTipChanges;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    ASSERT_TRUE(bus.connect(service, "/MenuBar", "com.canonical.dbusmenu", "ItemsPropertiesUpdated", &menuChanges, SLOT(count())));
+    ASSERT_TRUE(bus.connect(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "NewToolTip", &toolTipChanges, SLOT(count())));
+    for (int i = 1; i <= 200; ++i) delegate().engine().onStateChange(State::working(QStringLiteral("Caching %1 of 200\u2026").arg(i)));
+    shownMenu(service);  // a round trip: what was said before it has arrived
+    EXPECT_LE(menuChanges.seen, 2) << "the panel heard of each state";
+    for (int i = 1; i <= 20; ++i) {
+        delegate().engine().onStateChange(State::working(QStringLiteral("Caching %1 of 20\u2026").arg(i)));
+        QCoreApplication::processEvents();
+    }
+    shownMenu(service);
+    EXPECT_LE(toolTipChanges.seen, 1) << "the tooltip went out again for each state";
     tray.terminate();
     tray.waitForFinished(5000);
 }
 
 }  // namespace
+
+#include "TrayTest.moc"
