@@ -138,7 +138,7 @@ public:
         const std::string place = "tracks[" + std::to_string(index) + "]";
         try {
             if (!value.is_object()) throw DecodingError(document_ + " is invalid: " + place + " must be an object");
-            tracks_.append(readTrack(ObjectReader(value, document_, place)));
+            tracks_.append(sharingRepeats(readTrack(ObjectReader(value, document_, place))));
         } catch (const DecodingError&) {
             const ObjectReader in(root, document_, "");
             if (root.contains("version")) in.integer("version");
@@ -148,6 +148,17 @@ public:
     }
 
 private:
+    // A text that repeats the one before it in the list (the source, an artist's run of tracks)
+    // is kept once, shared by both.
+    Track sharingRepeats(Track track) const {
+        if (tracks_.isEmpty()) return track;
+        const Track& before = tracks_.constLast();
+        for (QString Track::*text : {&Track::providerId, &Track::title, &Track::artist, &Track::source, &Track::filename,
+                                     &Track::relativePath, &Track::sha256, &Track::downloadURL})
+            if (track.*text == before.*text) track.*text = before.*text;
+        return track;
+    }
+
     const std::string& document_;
     QList<Track>& tracks_;
     const qsizetype expected_;
