@@ -378,7 +378,9 @@ private:
 
 HttpSession::HttpSession(std::chrono::milliseconds headerTimeout) : headerTimeout_(headerTimeout) {}
 
-HttpSession::~HttpSession() = default;
+HttpSession::~HttpSession() {
+    abort();  // every exchange still waiting ends while the session is whole
+}
 
 bool HttpSession::isWebAddress(const QUrl& url) {
     const QString scheme = url.scheme().toLower();
