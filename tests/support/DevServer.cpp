@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <QDeadlineTimer>
 #include <QFile>
 
 #include <csignal>
@@ -34,7 +35,8 @@ DevServer::DevServer(DevServerOptions options) {
     // A test that dies must not leave servers behind.
     process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     process_.start(QStringLiteral(SPINFORGE_DEVSERVER_PATH), arguments);
-    while (!process_.canReadLine() && process_.waitForReadyRead(10000)) {
+    QDeadlineTimer started(std::chrono::seconds(options.startSeconds));
+    while (!process_.canReadLine() && process_.waitForReadyRead(int(started.remainingTime()))) {
     }
     const QByteArray line = process_.readLine().trimmed();  // "listening on 127.0.0.1:PORT"
     port_ = line.mid(line.lastIndexOf(':') + 1).toInt();
