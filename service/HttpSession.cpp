@@ -4,6 +4,7 @@
 #include "service/ReplyParser.h"
 #include "service/TransportError.h"
 
+#include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
@@ -155,6 +156,10 @@ public:
         if (!cutoff_.isActive()) cutoff_.start(session_.headerTimeout_);
         if (reused_) return send();
         if (auto* ssl = qobject_cast<QSslSocket*>(socket_.get())) {
+            // No protocol is offered by ALPN, whatever the process's defaults: no server may choose HTTP/2.
+            QSslConfiguration tls = ssl->sslConfiguration();
+            tls.setAllowedNextProtocols({});
+            ssl->setSslConfiguration(tls);
             QObject::connect(ssl, &QSslSocket::encrypted, &context_, [this] { send(); });
             ssl->connectToHostEncrypted(url.host(), quint16(portOf(url)));
         } else {
@@ -195,7 +200,10 @@ public:
 private:
     enum class Phase { header, body, errorText, done };
 
-    void touch() { idle_.start(std::max(sent_.request.transferTimeout(), 1)); }
+    // Data moved: the idle timeout starts again (a request without one has none).
+    void touch() {
+        if (sent_.request.transferTimeout() > 0) idle_.start(sent_.request.transferTimeout());
+    }
 
     void send() {
         touch();
