@@ -194,7 +194,8 @@ TEST(Decoding, UnknownMembersAreNotKept) {
     Manifest manifest;
     const testing_support::Cost cost = testing_support::costOf([&] { manifest = decodeManifest(body); });
     EXPECT_EQ(manifest, decodeManifest(QByteArray::fromStdString(validManifest().dump())));
-    EXPECT_LT(cost.peakMiB * double(1 << 20), body.size() / 4) << "decoding a " << body.size() << "-byte manifest added " << cost.peakMiB << " MiB";
+    if (testing_support::kMemoryMeasured)
+        EXPECT_LT(cost.peakMiB * double(1 << 20), body.size() / 4) << "decoding a " << body.size() << "-byte manifest added " << cost.peakMiB << " MiB";
 }
 
 // The tracks are decoded one by one as the parser meets them: what a manifest costs is what its
@@ -216,7 +217,8 @@ TEST(Decoding, TracksAreDecodedAsTheyArriveAndNeverHeldAsADocument) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.element(1));
         std::string text = R"({"version":1,"generated_at":"g","profile":{"id":1,"display_name":"D","folder":"F"},"tracks":[)";
-        for (int i = 1; text.size() < 12'000'000; ++i) text += c.element(i) + ',';
+        // Large enough to measure; where memory is not measured, large enough for many tracks.
+        for (int i = 1; text.size() < (testing_support::kMemoryMeasured ? 12'000'000 : 2'000'000); ++i) text += c.element(i) + ',';
         text.back() = ']';
         QByteArray body = QByteArray::fromStdString(text + '}');
         text = {};
@@ -225,7 +227,7 @@ TEST(Decoding, TracksAreDecodedAsTheyArriveAndNeverHeldAsADocument) {
         // The body is resident before: what decoding adds is its own.
         const testing_support::Cost cost = testing_support::costOf([&] {
             try {
-                EXPECT_GT(decodeManifest(c.handedOver ? std::move(body) : body).tracks.size(), 30'000);
+                EXPECT_GT(decodeManifest(c.handedOver ? std::move(body) : body).tracks.size(), 5'000);
             } catch (const DecodingError& error) {
                 failure = error.what();
             }
