@@ -49,6 +49,7 @@ std::unique_ptr<testing_support::DevServer> serveLibrary(const std::string& libr
     testing_support::DevServerOptions options;
     options.tokens = {kToken};
     options.library = library;
+    options.startSeconds = 300;  // it hashes the whole library first: 200,000 tracks take a while
     return std::make_unique<testing_support::DevServer>(options);
 }
 

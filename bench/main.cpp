@@ -22,7 +22,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: spinforge-bench [--runs N] [--work DIR] [--media NAME] BENCHMARK...\n"
-    "  BENCHMARK: integrity, warm-cycle, usb-copy, cold-cycle or all\n"
+    "  BENCHMARK: integrity, warm-cycle, usb-copy, cold-cycle, cycle-memory or all\n"
     "  --runs N      measured runs of each side after one warming run (default 5, at least 3)\n"
     "  --work DIR    where the data goes (default: a new folder below $TMPDIR, removed after)\n"
     "  --media NAME  as root, drives are tmpfs mounted below /media/NAME (default: DIR's name)\n";
@@ -33,7 +33,8 @@ const std::map<std::string, Benchmark>& benchmarks() {
     static const std::map<std::string, Benchmark> all{{"integrity", bench::integrity},
                                                       {"warm-cycle", bench::warmCycle},
                                                       {"usb-copy", bench::usbCopy},
-                                                      {"cold-cycle", bench::coldCycle}};
+                                                      {"cold-cycle", bench::coldCycle},
+                                                      {"cycle-memory", bench::cycleMemory}};
     return all;
 }
 
@@ -74,6 +75,8 @@ int main(int argc, char** argv) {
     try {
         if (args.size() == 4 && args[0] == "cold-cycle-engine")
             return bench::coldCycleEngine(args[1], args[2], std::stoi(args[3]));
+        if (args.size() == 5 && args[0] == "cycle-memory-engine")
+            return bench::cycleMemoryEngine(args[1], args[2], args[3], args[4]);
         return runAll(parse(args));
     } catch (const std::invalid_argument& error) {
         std::fprintf(stderr, "spinforge-bench: %s\n%s", error.what(), kUsage);

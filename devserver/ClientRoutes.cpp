@@ -1,3 +1,4 @@
+#include "devserver/Answers.h"
 #include "devserver/Dashboard.h"
 #include "devserver/Downloads.h"
 #include "devserver/HttpJson.h"
@@ -55,6 +56,12 @@ bool answeredByFault(ServiceState& state, Endpoint endpoint, const std::string& 
     if (refusal->error) sendJson(response, response.status, {{"error", *refusal->error}});
     if (refusal->body) response.set_content(*refusal->body, refusal->contentType);
     if (refusal->location) response.set_header("Location", *refusal->location);
+    if (refusal->runOn > 0) {
+        const std::string text = response.body, type = response.get_header_value("Content-Type");
+        response.body.clear();
+        response.headers.erase("Content-Type");
+        serveRunningOn(text, type.empty() ? "text/html" : type.c_str(), refusal->runOn, state.stop, state.counters, response);
+    }
     return true;
 }
 
@@ -73,8 +80,8 @@ void login(ServiceState& state, const Request& request, Response& response) {
         return sendError(response, 400, "Expected a JSON object with string fields email, password and device_name.");
     const std::optional<IssuedDevice> device = state.sessions.login(body->email, body->password);
     if (!device) return sendError(response, 401, "Invalid e-mail or password.");
-    sendJson(response, 200,
-             {{"token", device->token}, {"device_id", device->deviceId}, {"display_name", device->displayName}});
+    const nlohmann::json answer{{"token", device->token}, {"device_id", device->deviceId}, {"display_name", device->displayName}};
+    serveJson(dumpJson(answer), state.faults.takeBodyFault(Endpoint::Login), state, response);
 }
 
 void manifest(ServiceState& state, const Request& request, Response& response) {
@@ -83,11 +90,7 @@ void manifest(ServiceState& state, const Request& request, Response& response) {
     const Account* account = state.sessions.accountFor(authorizationOf(request));
     if (!account) return sendError(response, 401, kBadToken);
     const nlohmann::json answer = manifestFor(*account, state.library, state.startedAt, state.options.downloadBase);
-    const std::optional<BodyFault> fault = state.faults.takeBodyFault(Endpoint::Manifest);
-    if (fault && fault->kind == BodyFault::Kind::Late) state.stop.sleepFor(fault->stallFor);
-    if (fault && fault->kind == BodyFault::Kind::RunOn)
-        return serveRunningOn(dumpJson(answer), "application/json", fault->bytes, state.stop, response);
-    sendJson(response, 200, answer);
+    serveJson(dumpJson(answer), state.faults.takeBodyFault(Endpoint::Manifest), state, response);
 }
 
 void download(ServiceState& state, const Request& request, Response& response) {
@@ -104,7 +107,10 @@ void download(ServiceState& state, const Request& request, Response& response) {
         return sendError(response, 416, "The requested range is outside the track.");
     }
     setRanges(request, wanted);
-    serveTrackFile(*track, state.faults.takeBodyFault(Endpoint::Download, trackPath), state.stop, response);
+    std::optional<BodyFault> fault = state.faults.takeBodyFault(Endpoint::Download, trackPath);
+    if (fault && fault->kind == BodyFault::Kind::EndlessHeader) return serveEndlessHeader(state, response);
+    if (fault && addHeaderDamage(*fault, response)) fault.reset();
+    serveTrackFile(*track, fault, state.stop, state.counters, response);
 }
 
 void status(ServiceState& state, const Request& request, Response& response) {
@@ -116,7 +122,7 @@ void status(ServiceState& state, const Request& request, Response& response) {
     // A malformed report is kept too: seeing exactly what a broken agent sent is the point.
     state.reports.append(account->email, request.body, report);
     if (!report) return sendError(response, 400, "Expected {\"track_count\": int, \"synced\": bool}.");
-    sendJson(response, 200, {{"ok", true}});
+    serveJson(dumpJson({{"ok", true}}), state.faults.takeBodyFault(Endpoint::Status), state, response);
 }
 
 void dashboard(ServiceState& state, Response& response) {
@@ -127,10 +133,21 @@ void dashboard(ServiceState& state, Response& response) {
 
 }  // namespace
 
+// As common servers do, a request whose cookies run past 4 KiB is refused (431) before it is read
+// (past 8 KiB httplib refuses any header line itself, with 400).
+constexpr std::size_t kLongestCookies = 4 * 1024;
+
 void installClientRoutes(httplib::Server& server, ServiceState& state) {
-    server.set_pre_routing_handler([&state](const Request& request, Response&) {
+    server.set_pre_routing_handler([&state](const Request& request, Response& response) {
         if (!request.path.starts_with("/_dev/")) state.counters.countSeen(authorizationOf(request));
         if (!isDownloadPath(request.path)) setRanges(request, {});
+        std::size_t cookies = 0;
+        for (auto [at, end] = request.headers.equal_range("Cookie"); at != end; ++at) cookies += at->second.size();
+        if (cookies > 0) state.counters.countCookie();
+        if (cookies > kLongestCookies) {
+            sendError(response, 431, "Request header fields too large.");
+            return httplib::Server::HandlerResponse::Handled;
+        }
         return httplib::Server::HandlerResponse::Unhandled;
     });
     server.Post("/api/client/login", [&state](const Request& q, Response& r) { login(state, q, r); });

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <array>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
@@ -22,10 +23,19 @@ public:
     // Counts any request but the developer endpoints', whatever its path: what a server that a
     // redirect leads to was sent, and whether it carried an Authorization header.
     void countSeen(const std::string& authorization);
+    // Counts a request that carried a Cookie header.
+    void countCookie();
+    // Counts bytes sent by an answer that runs on (past its end, or a header that never ends), and
+    // such an answer that the client left.
+    void countRunOn(std::uint64_t bytes);
+    void countLeft();
+    // Counts a TLS handshake whose client offered HTTP/2.
+    void countHttp2Offer();
     void reset();
 
     // {"login":n,...,"dashboard":n,"download_by_track":{...},"last_authorization":"...",
-    //  "requests_seen":n,"authorization_seen":n}
+    //  "requests_seen":n,"authorization_seen":n,"cookies_seen":n,"run_on_bytes":n,
+    //  "run_on_left":n,"h2_offered":n}
     nlohmann::json snapshot() const;
 
 private:
@@ -36,6 +46,10 @@ private:
     std::string lastAuthorization_;
     long long seen_ = 0;
     long long authorizationSeen_ = 0;
+    long long cookiesSeen_ = 0;
+    std::uint64_t runOnBytes_ = 0;
+    long long runOnLeft_ = 0;
+    long long http2Offers_ = 0;
 };
 
 }  // namespace spinforge::devserver

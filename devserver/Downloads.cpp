@@ -19,23 +19,29 @@ using Clock = std::chrono::steady_clock;
 // connection.
 using ReadAt = std::function<bool(std::uint64_t offset, char* out, std::size_t count)>;
 void serveRunningOn(std::uint64_t size, ReadAt read, const char* contentType, std::uint64_t trailing,
-                    StopSignal& stop, httplib::Response& response) {
+                    StopSignal& stop, Counters& counters, httplib::Response& response) {
     auto buffer = std::make_shared<std::vector<char>>(kDownloadChunkBytes);
     response.set_chunked_content_provider(
-        contentType, [=, &stop](std::size_t offset, httplib::DataSink& sink) {
+        contentType, [=, &stop, &counters](std::size_t offset, httplib::DataSink& sink) {
             if (stop.requested()) return false;
             if (offset >= size + trailing) {
                 sink.done();
                 return true;
             }
             std::size_t count = std::min<std::uint64_t>(kDownloadChunkBytes, size + trailing - offset);
-            if (offset < size) {
+            const bool ownBytes = offset < size;
+            if (ownBytes) {
                 count = std::min<std::uint64_t>(count, size - offset);
                 if (!read(offset, buffer->data(), count)) return false;
             } else {
                 std::fill_n(buffer->begin(), count, ' ');
             }
-            return sink.write(buffer->data(), count);
+            if (!sink.write(buffer->data(), count)) {
+                counters.countLeft();
+                return false;
+            }
+            if (!ownBytes) counters.countRunOn(count);
+            return true;
         });
 }
 
@@ -106,16 +112,16 @@ private:
 }  // namespace
 
 void serveRunningOn(const std::string& text, const char* contentType, std::uint64_t trailing, StopSignal& stop,
-                    httplib::Response& response) {
+                    Counters& counters, httplib::Response& response) {
     auto held = std::make_shared<std::string>(text);
     const auto read = [held](std::uint64_t offset, char* out, std::size_t count) {
         std::copy_n(held->data() + offset, count, out);
         return true;
     };
-    serveRunningOn(held->size(), read, contentType, trailing, stop, response);
+    serveRunningOn(held->size(), read, contentType, trailing, stop, counters, response);
 }
 
-void serveTrackFile(const Track& track, const std::optional<BodyFault>& fault, StopSignal& stop,
+void serveTrackFile(const Track& track, const std::optional<BodyFault>& fault, StopSignal& stop, Counters& counters,
                     httplib::Response& response) {
     auto transfer = std::make_shared<Transfer>(track, fault, stop);
     if (!transfer->opened()) return sendError(response, 500, "Cannot read the track file.");
@@ -123,7 +129,7 @@ void serveTrackFile(const Track& track, const std::optional<BodyFault>& fault, S
         const auto read = [transfer](std::uint64_t offset, char* out, std::size_t count) {
             return transfer->readAt(offset, out, count);
         };
-        return serveRunningOn(track.byteSize, read, "application/octet-stream", fault->bytes, stop, response);
+        return serveRunningOn(track.byteSize, read, "application/octet-stream", fault->bytes, stop, counters, response);
     }
     // httplib sends no Content-Length for a zero-length content provider.
     if (track.byteSize == 0) return response.set_content("", "application/octet-stream");

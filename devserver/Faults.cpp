@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -12,12 +13,14 @@ using nlohmann::json;
 
 constexpr std::array<const char*, kEndpointCount> kEndpointNames{"login", "manifest", "download", "status"};
 
-constexpr std::array<std::string_view, 15> kKnownKeys{
+constexpr std::array<std::string_view, 19> kKnownKeys{
     "endpoint", "times", "track", "status", "error", "body", "content_type", "location", "wrong_bytes",
-    "drop_after", "stall_after", "stall_seconds", "bytes_per_second", "trailing_bytes", "delay_seconds"};
+    "drop_after", "stall_after", "stall_seconds", "bytes_per_second", "trailing_bytes", "delay_seconds",
+    "header_fields", "endless_header", "set_cookies", "compressed_bomb"};
 
-constexpr std::array<std::string_view, 7> kActionKeys{"status", "wrong_bytes", "drop_after", "stall_after",
-                                                      "bytes_per_second", "trailing_bytes", "delay_seconds"};
+constexpr std::array<std::string_view, 11> kActionKeys{
+    "status", "wrong_bytes", "drop_after", "stall_after", "bytes_per_second", "trailing_bytes", "delay_seconds",
+    "header_fields", "endless_header", "set_cookies", "compressed_bomb"};
 
 [[noreturn]] void fail(const std::string& message) { throw FaultError(message); }
 
@@ -56,10 +59,12 @@ Endpoint endpointOf(const json& object) {
 std::string_view onlyActionKey(const json& object) {
     std::vector<std::string_view> present;
     for (std::string_view key : kActionKeys)
-        if (object.contains(key)) present.push_back(key);
+        // A refusal may run on: its "trailing_bytes" goes with its "status".
+        if (object.contains(key) && !(key == "trailing_bytes" && object.contains("status"))) present.push_back(key);
     if (present.size() != 1)
         fail("a fault needs exactly one of \"status\", \"wrong_bytes\", \"drop_after\", \"stall_after\", "
-             "\"bytes_per_second\", \"trailing_bytes\", \"delay_seconds\"");
+             "\"bytes_per_second\", \"trailing_bytes\", \"delay_seconds\", \"header_fields\", \"endless_header\", "
+             "\"set_cookies\", \"compressed_bomb\"");
     return present.front();
 }
 
@@ -75,6 +80,7 @@ Refusal refusalFrom(const json& object) {
         refusal.contentType = *type;
     }
     refusal.location = optionalText(object, "location");
+    refusal.runOn = std::uint64_t(optionalInteger(object, "trailing_bytes", 1).value_or(0));
     return refusal;
 }
 
@@ -108,11 +114,45 @@ BodyFault bodyFaultFrom(const json& object, std::string_view actionKey) {
     } else if (actionKey == "trailing_bytes") {
         fault.kind = BodyFault::Kind::RunOn;
         fault.bytes = std::uint64_t(*optionalInteger(object, "trailing_bytes", 1));
+    } else if (actionKey == "header_fields") {
+        fault.kind = BodyFault::Kind::HeaderFields;
+        fault.bytes = std::uint64_t(*optionalInteger(object, "header_fields", 1));
+    } else if (actionKey == "endless_header") {
+        if (object["endless_header"] != true) fail("\"endless_header\" must be true");
+        fault.kind = BodyFault::Kind::EndlessHeader;
+    } else if (actionKey == "set_cookies") {
+        fault.kind = BodyFault::Kind::Cookies;
+        fault.bytes = std::uint64_t(*optionalInteger(object, "set_cookies", 1));
+    } else if (actionKey == "compressed_bomb") {
+        fault.kind = BodyFault::Kind::CompressedBomb;
+        fault.bytes = std::uint64_t(*optionalInteger(object, "compressed_bomb", 1));
     } else {
         fault.kind = BodyFault::Kind::Throttle;
         fault.bytes = std::uint64_t(*optionalInteger(object, "bytes_per_second", 1));
     }
     return fault;
+}
+
+// Which endpoints each kind of damage is for; the header's, every endpoint.
+void requireEndpointFor(std::string_view actionKey, Endpoint endpoint) {
+    struct Allowed {
+        std::string_view key;
+        std::vector<Endpoint> endpoints;
+        const char* named;
+    };
+    static const std::vector<Allowed> limited{
+        {"wrong_bytes", {Endpoint::Download}, "download faults only"},
+        {"drop_after", {Endpoint::Download}, "download faults only"},
+        {"stall_after", {Endpoint::Download}, "download faults only"},
+        {"bytes_per_second", {Endpoint::Download, Endpoint::Login}, "downloads and sign-in only"},
+        {"trailing_bytes", {Endpoint::Download, Endpoint::Manifest, Endpoint::Login, Endpoint::Status}, ""},
+        {"delay_seconds", {Endpoint::Manifest}, "the manifest only"},
+        {"compressed_bomb", {Endpoint::Manifest}, "the manifest only"},
+    };
+    for (const Allowed& allowed : limited)
+        if (allowed.key == actionKey && std::find(allowed.endpoints.begin(), allowed.endpoints.end(), endpoint) ==
+                                            allowed.endpoints.end())
+            fail("\"" + std::string(actionKey) + "\" is for " + allowed.named);
 }
 
 bool matches(const Fault& fault, Endpoint endpoint, const std::string& track) {
@@ -141,16 +181,10 @@ Fault parseFault(const std::string& text) {
     const std::string_view actionKey = onlyActionKey(object);
     if (actionKey == "status") {
         fault.action = refusalFrom(object);
-    } else {
-        if (actionKey == "delay_seconds" && fault.endpoint != Endpoint::Manifest)
-            fail("\"delay_seconds\" is for the manifest only");
-        const bool manifestToo = (actionKey == "trailing_bytes" || actionKey == "delay_seconds") &&
-                                 fault.endpoint == Endpoint::Manifest;
-        if (fault.endpoint != Endpoint::Download && !manifestToo)
-            fail("\"" + std::string(actionKey) + "\" is for download faults only" +
-                 (actionKey == "trailing_bytes" ? " and the manifest" : ""));
-        fault.action = bodyFaultFrom(object, actionKey);
+        return fault;
     }
+    requireEndpointFor(actionKey, fault.endpoint);
+    fault.action = bodyFaultFrom(object, actionKey);
     return fault;
 }
 

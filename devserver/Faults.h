@@ -28,14 +28,22 @@ struct Refusal {
     std::optional<std::string> body;      // raw body with `contentType`
     std::string contentType = "text/html";
     std::optional<std::string> location;  // a Location header: with a 3xx status, a redirect
+    std::uint64_t runOn = 0;              // spaces sent after the body, chunked without a length
 };
 
-// Damage to a download (or, for RunOn and Late, a manifest) that is otherwise served normally.
+// Damage to an answer that is otherwise served normally: its body (a download's, or the other
+// endpoints' where the switch says so) or its header section.
 struct BodyFault {
-    enum class Kind { WrongBytes, DropAfter, StallAfter, Throttle, RunOn, Late };
+    enum class Kind {
+        WrongBytes, DropAfter, StallAfter, Throttle, RunOn, Late,
+        HeaderFields,    // the header section holds `bytes` fields more
+        EndlessHeader,   // the header section never ends
+        Cookies,         // the answer sets `bytes` new cookies
+        CompressedBomb,  // a manifest gzip-compressed whatever was asked, inflating to `bytes` more
+    };
     Kind kind = Kind::WrongBytes;
     // DropAfter/StallAfter: bytes sent first; Throttle: bytes per second; RunOn: bytes sent after
-    // the answer's own, without a length
+    // the answer's own, without a length; HeaderFields, Cookies: how many; CompressedBomb: bytes
     std::uint64_t bytes = 0;
     std::chrono::milliseconds stallFor{600'000};  // StallAfter: the silence; Late: the wait before answering
 };

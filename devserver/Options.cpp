@@ -31,6 +31,9 @@ Options:
   --sample-library N     if the library folder is empty or missing, first fill it
                          with N generated sample tracks
   --fault JSON           install a fault from the start (repeatable; see below)
+  --prefer-h2            with TLS, choose HTTP/2 (ALPN "h2") whenever a client offers
+                         it; this service speaks only HTTP/1.1, so such a client
+                         fails. Offers are counted ("h2_offered")
   --quiet                do not log each request to stderr
   -h, --help             show this text
 
@@ -46,25 +49,37 @@ Faults (--fault, or POST /_dev/fault at run time; POST /_dev/reset clears them):
      "error": TEXT              ... body {"error": TEXT} (application/json), or
      "body": TEXT               ... that raw body, "content_type" default text/html
      "location": URL            ... and that Location header (a redirect with 3xx)
+     "trailing_bytes": N        ... then N spaces more, chunked without a length
+  any endpoint:
+  "header_fields": N            the answer's header section holds N fields more
+  "endless_header": true        a header section that never ends (an interim 100
+                                answer whose body is header fields without end)
+  "set_cookies": N              the answer sets N new cookies of 200 bytes; any
+                                request whose cookies pass 4 KiB is refused (431)
   download faults only:
   "wrong_bytes": true           one byte changed in the middle, same length
   "drop_after": N               full Content-Length, N bytes, then close
   "stall_after": N              N bytes, then silence for "stall_seconds"
                                 (default 600) or until shutdown, then close
-  "bytes_per_second": N         send the body at that steady rate
-  "trailing_bytes": N           (download or manifest) the whole answer, then N
-                                spaces more, chunked without a length; a huge N
-                                runs on until the client leaves
+  "bytes_per_second": N         (download or login) send the body at that rate
+  "trailing_bytes": N           (download, manifest, login or status) the whole
+                                answer, then N spaces more, chunked without a
+                                length; a huge N runs on until the client leaves
   "delay_seconds": N            (manifest) the whole answer, N seconds late: the
                                 reply to a request made long before
+  "compressed_bomb": N          (manifest) gzip-compressed whatever was asked,
+                                its "tracks" N bytes of empty objects
   "track": "RELATIVE/PATH"      limit a download fault to one track
   A refusal is answered before the device token is checked; the other actions
   apply to authorised downloads of known tracks (and manifests).
 
 Developer endpoints (no token needed):
   POST /_dev/fault   GET /_dev/counters   GET /_dev/reports   POST /_dev/reset
-  The counters include every request made to any other path ("requests_seen")
-  and how many of them carried an Authorization header ("authorization_seen").
+  The counters include every request made to any other path ("requests_seen"),
+  how many of them carried an Authorization header ("authorization_seen") or a
+  Cookie header ("cookies_seen"), the spaces and header fields sent by answers
+  that run on ("run_on_bytes") and how many of those the client left
+  ("run_on_left").
 
 Examples:
   spinforge-devserver --library /tmp/lib --state /tmp/state --sample-library 12 \
@@ -172,8 +187,8 @@ Options parseOptions(const std::vector<std::string>& args) {
             options.helpRequested = true;
             return options;
         }
-        if (arg == "--quiet") {
-            options.quiet = true;
+        if (arg == "--quiet" || arg == "--prefer-h2") {
+            (arg == "--quiet" ? options.quiet : options.preferHttp2) = true;
             continue;
         }
         const std::size_t equals = arg.find('=');

@@ -32,6 +32,7 @@ struct Options {
     std::optional<int> sampleTracks;
     std::vector<Fault> faults;
     bool quiet = false;
+    bool preferHttp2 = false;  // with TLS: choose HTTP/2 whenever a client offers it
     bool helpRequested = false;
 
     bool useTls() const { return !tlsCert.empty(); }

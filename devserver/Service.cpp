@@ -57,11 +57,26 @@ Library loadLibrary(const Options& options) {
     return library;
 }
 
-std::unique_ptr<httplib::Server> makeServer(const Options& options) {
+// Chooses "h2" when the client offers it (counting the offer), and nothing otherwise.
+int chooseHttp2(SSL*, const unsigned char** out, unsigned char* outLength, const unsigned char* in, unsigned int inLength,
+                void* counters) {
+    for (unsigned int at = 0; at < inLength; at += 1 + in[at]) {
+        if (in[at] == 2 && at + 3 <= inLength && std::string_view(reinterpret_cast<const char*>(in + at + 1), 2) == "h2") {
+            static_cast<Counters*>(counters)->countHttp2Offer();
+            *out = in + at + 1;
+            *outLength = 2;
+            return SSL_TLSEXT_ERR_OK;
+        }
+    }
+    return SSL_TLSEXT_ERR_NOACK;
+}
+
+std::unique_ptr<httplib::Server> makeServer(const Options& options, Counters& counters) {
     if (!options.useTls()) return std::make_unique<httplib::Server>();
     auto server = std::make_unique<httplib::SSLServer>(options.tlsCert.c_str(), options.tlsKey.c_str());
     if (!server->is_valid())
         throw std::runtime_error("cannot use TLS certificate " + options.tlsCert + " with key " + options.tlsKey);
+    if (options.preferHttp2) SSL_CTX_set_alpn_select_cb(server->ssl_context(), chooseHttp2, &counters);
     return server;
 }
 
@@ -113,7 +128,7 @@ int runService(const Options& options) {
     prepareSamples(options);
     createStateFolder(options.stateDir);
     ServiceState state(options, loadLibrary(options), isoUtc(std::chrono::system_clock::now()));
-    auto server = makeServer(options);
+    auto server = makeServer(options, state.counters);
     configure(*server, options);
     installClientRoutes(*server, state);
     installDevRoutes(*server, state);

@@ -1,9 +1,11 @@
 #include "engine/SyncEngine.h"
+#include "records/UserText.h"
 
 namespace spinforge {
 
-void SyncEngine::notify(const QString& title, const QString& body, const QStringList& drives) {
+void SyncEngine::notify(const QString& title, const QString& rawBody, const QStringList& drives) {
     if (isStopping()) return;  // the user quit: a cancelled cycle is no news
+    const QString body = UserText::shown(rawBody);
     // A successful cycle every fifteen minutes is routine; a problem is not.
     const bool routine = title == QStringLiteral("Spinforge");
     // What the button does is the shell's, made now: it may be pressed at any time.

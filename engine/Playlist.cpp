@@ -14,10 +14,11 @@ QString fileName(const Profile& profile) {
 }
 
 QByteArray text(const Manifest& manifest) {
-    const QString folder = driveFolder(manifest.profile);
-    QString lines = QStringLiteral("#EXTM3U\n");
-    for (const Track& track : manifest.tracks) lines += folder + u'/' + track.relativePath + u'\n';
-    return lines.toUtf8();
+    const QByteArray folder = driveFolder(manifest.profile).toUtf8() + '/';
+    // Written as UTF-8 line by line: a library's list of paths is not held a second time in UTF-16.
+    QByteArray lines = "#EXTM3U\n";
+    for (const Track& track : manifest.tracks) lines += folder + track.relativePath.toUtf8() + '\n';
+    return lines;
 }
 
 }  // namespace spinforge::Playlist

@@ -2,11 +2,22 @@
 #include "engine/SyncEngine.h"
 #include "platform/LoginAgent.h"
 
+#include <stdexcept>
+
 namespace spinforge {
 
 QCoro::Task<> SyncEngine::login(QString server, QString email, QString password) {
+    const quint64 attempt = ++signInsStarted_;
     setState(State::working(QStringLiteral("Signing in\u2026")));
-    const LoginResponse reply = co_await api_.login(server, email, password);
+    LoginResponse reply;
+    try {
+        reply = co_await api_.login(server, email, password);
+    } catch (const std::exception&) {
+        // A newer sign-in ended this one's request: what it says is no news of this one.
+        if (attempt == signInsStarted_) throw;
+    }
+    // The server address is the newer sign-in's by now: this token must not be stored with it.
+    if (attempt != signInsStarted_) throw std::runtime_error("A newer sign-in took the place of this one.");
     Keychain::save(seams_.keyring, reply.token);
     ++signIns_;
     // The held manifest may be another account's: a registration before the next successful

@@ -3,6 +3,7 @@
 #include "credentials/Keychain.h"
 #include "engine/DriveSync.h"
 #include "records/SpinforgeError.h"
+#include "records/UserText.h"
 
 #include <algorithm>
 #include <utility>
@@ -86,7 +87,7 @@ bool SyncEngine::unlistedDriveMounted() const {
 
 void SyncEngine::setState(const State& state) {
     if (isStopping()) return;
-    state_ = state;
+    state_ = {state.kind, UserText::shown(state.message)};
     if (onStateChange) onStateChange(state_);
 }
 

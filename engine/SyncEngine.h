@@ -103,7 +103,8 @@ public:
     // error, or a FileError naming the drive.
     QCoro::Task<> registerUSB(QString volume);
     // Signs this computer in, stores what it needs, installs the login agent, then awaits the
-    // first sync. Throws the sign-in's or the keyring's error.
+    // first sync. Throws the sign-in's or the keyring's error. The newest sign-in wins: one still
+    // awaiting its reply when another starts ends then, with nothing stored.
     QCoro::Task<> login(QString server, QString email, QString password);
 
     // The shell's listeners, set before start(); main thread.
@@ -143,6 +144,7 @@ private:
     QStringList ejecting_;   // mount points of the drives being ejected
     bool stopping_ = false;  // from stop() on, for good
     quint64 signIns_ = 0;    // successful sign-ins so far: tells a reply to an earlier one
+    quint64 signInsStarted_ = 0;  // tells a sign-in that a newer one has started
     std::optional<Manifest> lastManifest_;
 
     // Set once at construction.

@@ -107,6 +107,31 @@ std::variant<std::string, decltype(std::declval<Decode>()(QByteArray()))> outcom
     }
 }
 
+// Whether some object of the document names a key twice. Written out again, such a document
+// keeps only the last of each, while the decoder may have met (and refused) a track of the first.
+struct RepeatedKeys : nlohmann::json_sax<nlohmann::json> {
+    std::vector<std::set<std::string>> open;
+    bool repeated = false;
+    bool null() override { return true; }
+    bool boolean(bool) override { return true; }
+    bool number_integer(number_integer_t) override { return true; }
+    bool number_unsigned(number_unsigned_t) override { return true; }
+    bool number_float(number_float_t, const string_t&) override { return true; }
+    bool string(string_t&) override { return true; }
+    bool binary(binary_t&) override { return true; }
+    bool start_object(std::size_t) override { return open.emplace_back(), true; }
+    bool key(string_t& name) override { return repeated |= !open.back().insert(name).second, true; }
+    bool end_object() override { return open.pop_back(), true; }
+    bool start_array(std::size_t) override { return true; }
+    bool end_array() override { return true; }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+};
+bool repeatsAKey(const QByteArray& body) {
+    RepeatedKeys keys;
+    nlohmann::json::sax_parse(body.begin(), body.end(), &keys);
+    return keys.repeated;
+}
+
 // The reply without its unknown members (removed with nlohmann's own operations) decodes as it does.
 void checkUnknownMembersChangeNothing(const QByteArray& body) {
     nlohmann::json document;
@@ -115,6 +140,7 @@ void checkUnknownMembersChangeNothing(const QByteArray& body) {
     } catch (const nlohmann::json::exception&) {
         return;  // not JSON: nothing to take out
     }
+    if (repeatsAKey(body)) return;
     nlohmann::json manifest = document, login = document;
     keepOnly(manifest, kManifestKeys);
     if (manifest.contains("profile")) keepOnly(manifest["profile"], kProfileKeys);

@@ -76,15 +76,16 @@ const Json::Shape kProfileShape{{{"id", &kValue}, {"folder", &kValue}, {"display
 const Json::Shape kTrackShape{{{"id", &kValue}, {"title", &kValue}, {"artist", &kValue}, {"source", &kValue},
                                {"filename", &kValue}, {"sha256", &kValue}, {"provider_id", &kValue},
                                {"relative_path", &kValue}, {"byte_size", &kValue}, {"download_url", &kValue}}};
-const Json::Shape kTracksShape{{}, &kTrackShape};
+const Json::Shape kTracksShape{{}, &kTrackShape, true};
 const Json::Shape kManifestShape{
     {{"version", &kValue}, {"profile", &kProfileShape}, {"tracks", &kTracksShape}, {"generated_at", &kValue}}};
 const Json::Shape kLoginShape{{{"token", &kValue}, {"device_id", &kValue}, {"display_name", &kValue}}};
 
-json parseTopObject(const QByteArray& body, const std::string& document, const Json::Shape& kept) {
+json parseTopObject(QByteArray body, const std::string& document, const Json::Shape& kept,
+                    Json::ElementSink* sink = nullptr) {
     json root;
     try {
-        root = Json::parse(body, &kept);
+        root = Json::parse(std::move(body), &kept, sink);
     } catch (const json::parse_error& error) {
         throw DecodingError(document + " is invalid: it is not JSON (error at byte " +
                             std::to_string(error.byte) + ")");
@@ -120,21 +121,63 @@ Track readTrack(const ObjectReader& in) {
     return track;
 }
 
+// Decodes each track as the parser completes it, so that the manifest never exists as a document
+// of all its tracks: the first track that fails ends decoding at once. The fields before "tracks"
+// in reading order, when the reply has already given them, are checked first, so that their
+// failure still wins.
+class TrackSink final : public Json::ElementSink {
+public:
+    TrackSink(const std::string& document, QList<Track>& tracks, qsizetype expected)
+        : document_(document), tracks_(tracks), expected_(expected) {}
+
+    void begin() override {
+        tracks_.clear();
+        tracks_.reserve(expected_);
+    }
+    void element(std::size_t index, json& value, const json& root) override {
+        const std::string place = "tracks[" + std::to_string(index) + "]";
+        try {
+            if (!value.is_object()) throw DecodingError(document_ + " is invalid: " + place + " must be an object");
+            tracks_.append(sharingRepeats(readTrack(ObjectReader(value, document_, place))));
+        } catch (const DecodingError&) {
+            const ObjectReader in(root, document_, "");
+            if (root.contains("version")) in.integer("version");
+            if (root.contains("profile")) readProfile(in.object("profile"));
+            throw;
+        }
+    }
+
+private:
+    // A text that repeats the one before it in the list (the source, an artist's run of tracks)
+    // is kept once, shared by both.
+    Track sharingRepeats(Track track) const {
+        if (tracks_.isEmpty()) return track;
+        const Track& before = tracks_.constLast();
+        for (QString Track::*text : {&Track::providerId, &Track::title, &Track::artist, &Track::source, &Track::filename,
+                                     &Track::relativePath, &Track::sha256, &Track::downloadURL})
+            if (track.*text == before.*text) track.*text = before.*text;
+        return track;
+    }
+
+    const std::string& document_;
+    QList<Track>& tracks_;
+    const qsizetype expected_;
+};
+
 }  // namespace
 
-Manifest decodeManifest(const QByteArray& body) {
+Manifest decodeManifest(QByteArray body) {
     const std::string document = "The server's manifest";
-    const json root = parseTopObject(body, document, kManifestShape);
-    const ObjectReader in(root, document, "");
     Manifest manifest;
+    // Room for as many tracks as the body could hold, reserved but untouched beyond those that
+    // come, so that the list never grows by copying itself. No track is written in fewer bytes.
+    constexpr qsizetype kSmallestTrack = 128;
+    TrackSink sink(document, manifest.tracks, body.size() / kSmallestTrack + 1);
+    const json root = parseTopObject(std::move(body), document, kManifestShape, &sink);
+    const ObjectReader in(root, document, "");
     manifest.version = in.integer("version");
     manifest.profile = readProfile(in.object("profile"));
-    const json& tracks = in.array("tracks");
-    for (std::size_t i = 0; i < tracks.size(); ++i) {
-        const std::string place = "tracks[" + std::to_string(i) + "]";
-        if (!tracks[i].is_object()) throw DecodingError(document + " is invalid: " + place + " must be an object");
-        manifest.tracks.append(readTrack(ObjectReader(tracks[i], document, place)));
-    }
+    in.array("tracks");
     manifest.generatedAt = in.text("generated_at");
     return manifest;
 }

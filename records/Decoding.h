@@ -19,9 +19,11 @@ public:
 };
 
 // Both throw DecodingError. A manifest whose profile folder, display name or any track's
-// relative path could escape its folder on disk, or holds a control character (which would end a
-// playlist line), fails too; the text shows the name escaped, never cut short.
-Manifest decodeManifest(const QByteArray& body);
+// relative path could escape its folder on disk, or holds what breaks a line (which would end a
+// playlist line), fails too; the text shows the name escaped. The tracks are decoded one by one as
+// they are parsed, and the first that fails ends decoding at once. A body moved in, held by no one
+// else, is given back to the system as it is parsed.
+Manifest decodeManifest(QByteArray body);
 LoginResponse decodeLoginResponse(const QByteArray& body);
 
 }  // namespace spinforge

@@ -29,11 +29,28 @@ struct Shape {
     };
     std::vector<Member> members;      // the object members that are kept
     const Shape* elements = nullptr;  // the shape of each element of an array; null: none kept
+    // An array whose elements are handed to the parse's ElementSink one by one, each as soon as it
+    // is complete, and then dropped: the array is kept empty, so a long one costs the memory of
+    // one element.
+    bool streamed = false;
+};
+
+// Receives the elements of streamed arrays.
+class ElementSink {
+public:
+    virtual ~ElementSink() = default;
+    // A streamed array begins; another one may follow (a repeated key), whose elements replace these.
+    virtual void begin() = 0;
+    // Its element at `index`, complete, kept with the array's element shape; `document` is what is
+    // kept of the whole document so far. May throw to end the parse at once.
+    virtual void element(std::size_t index, nlohmann::json& value, const nlohmann::json& document) = 0;
 };
 
 // Throws what nlohmann::json::parse throws for text that is not one JSON value. With a shape,
-// only what it names is kept; without, the whole document.
-nlohmann::json parse(const QByteArray& bytes, const Shape* kept = nullptr);
+// only what it names is kept; without, the whole document. Streamed arrays need a sink. Bytes
+// held by no one else (QByteArray::isDetached) are given back to the system as they are parsed,
+// in whole pages: what is left of them afterwards is not to be read.
+nlohmann::json parse(QByteArray bytes, const Shape* kept = nullptr, ElementSink* sink = nullptr);
 
 // The exact value of a JSON number's text when it is a whole number that fits a signed 64-bit
 // integer, else nullopt.

@@ -2,6 +2,7 @@
 
 #include "credentials/Keychain.h"
 #include "platform/UDisksEjector.h"
+#include "records/UserText.h"
 #include "shell/Alert.h"
 #include "shell/Detach.h"
 #include "shell/MenuText.h"
@@ -99,6 +100,25 @@ void AppDelegate::applicationDidFinishLaunching() {
 }
 
 void AppDelegate::showState(const SyncEngine::State& state) {
+    if (state.kind == SyncEngine::State::Kind::working) {
+        // Progress is shown once control is back in the event loop, the latest of it only: a
+        // cycle over a library that needs nothing publishes one state per track without a turn of
+        // the loop in between, which no panel could show, while each change would go out over
+        // D-Bus and have the panel ask for the whole menu again.
+        if (engine_.isRunning()) lockEjectItems();
+        const bool queued = progress_.has_value();
+        progress_ = state;
+        if (!queued) QMetaObject::invokeMethod(this, [this] {
+            if (progress_) display(*std::exchange(progress_, std::nullopt));
+        }, Qt::QueuedConnection);
+        return;
+    }
+    // An outcome is shown at once, in place of any progress still to be shown.
+    progress_.reset();
+    display(state);
+}
+
+void AppDelegate::display(const SyncEngine::State& state) {
     const bool idle = state.kind == SyncEngine::State::Kind::idle;
     statusMenuItem_.setText(MenuText::forMenu(idle ? QStringLiteral("Standing by") : state.message));
     const Look look = lookOf(state.kind);
@@ -132,7 +152,7 @@ int AppDelegate::run(Alert& alert, bool activate) {
 void AppDelegate::showResult(const QString& message, const QString& informative) {
     Alert alert;
     alert.setMessageText(message);
-    alert.setInformativeText(informative);
+    alert.setInformativeText(UserText::shown(informative));
     alert.addButton(QStringLiteral("OK"));
     run(alert);
 }

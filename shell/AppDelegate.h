@@ -20,6 +20,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QMenu;
 class QMenuBar;
@@ -74,6 +75,8 @@ private:
     void buildApplicationMenu();
     QList<QAction*> keyEquivalents() const;
     void showState(const SyncEngine::State& state);
+    // Puts `state` in the status line and the status item's look.
+    void display(const SyncEngine::State& state);
     // The eject items and ejecting (Eject.cpp). One item per registered drive that is mounted,
     // after "Open Web Dashboard"; locked while a cycle or that drive's eject runs.
     struct EjectTarget {
@@ -110,6 +113,7 @@ private:
     bool quitting_ = false;  // set on the way out: no more alerts
 
     // Main thread only.
+    std::optional<SyncEngine::State> progress_;  // the latest progress, not shown yet
     QAction* ejectItemsEnd_ = nullptr;  // the status menu's separator that follows the eject items
     QList<QAction*> ejectItems_;        // owned by the status menu
     QList<EjectTarget> ejectTargets_;   // what each eject item ejects, in the same order

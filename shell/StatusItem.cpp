@@ -68,6 +68,7 @@ void StatusItem::setImage(const QString& symbol, const QString& description) {
     symbol_ = symbol;
     description_ = description;
     window_->setImage(symbol_, description_);
+    // Each change reaches the panel as a D-Bus signal, and the panel asks again for what changed.
     if (!tray_) return;
     if (newSymbol) showLookInTray();
     showToolTipInTray();

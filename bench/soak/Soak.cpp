@@ -67,7 +67,7 @@ Descriptors openDescriptors() {
         ++(QFile::symLinkTarget(listed.filePath(name)).contains(QLatin1String("socket:")) ? open.sockets : open.files);
     return open;
 }
-constexpr int kConnectionsPerHost = 6;  // the network layer's limit for one server
+constexpr int kConnectionsPerHost = 1;  // the client keeps one connection to a server for its next request
 
 }  // namespace
 

@@ -23,7 +23,7 @@ TEST(FaultSwitches, AreReadAsWrittenOrRefused) {
                               R"({"endpoint": "manifest", "drop_after": 3})", R"({"endpoint": "login", "status": 500, "track": "a"})",
                               R"({"endpoint": "login", "status": 600})", R"({"endpoint": "login", "status": 500, "times": 0})",
                               R"({"endpoint": "download", "drop_after": 1.5})", R"({"endpoint": "download", "wrong_bytes": false})",
-                              R"({"endpoint": "login", "trailing_bytes": 5})", R"({"endpoint": "download", "trailing_bytes": 9, "location": "/"})"})
+                              R"({"endpoint": "status", "compressed_bomb": 5})", R"({"endpoint": "login", "endless_header": 1})", R"({"endpoint": "download", "trailing_bytes": 9, "location": "/"})"})
         EXPECT_THROW(parseFault(wrong), FaultError) << wrong;
 }
 

@@ -238,4 +238,59 @@ TEST(SignIn, StoresWhatItNeedsAndRunsTheFirstSync) {
     EXPECT_EQ(rig.states.last(), State::working("Signing in\u2026"));
 }
 
+// A sign-in still waiting for its reply when another starts ends then, and stores nothing: its
+// token would go with the newer one's server address.
+TEST(SignIn, TheNewestSignInWins) {
+    EngineRig rig;
+    rig.serve({{"a.mp3", "a"}});
+    DevServer slow({.faults = {R"({"endpoint": "login", "bytes_per_second": 10})"}});
+    QCoro::Task<> earlier = rig.engine().login(QString::fromStdString(slow.baseUrl()), "dj@example.com", "secret");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return slow.counters()["login"] == 1; }, 5000));
+    await(rig.engine().login(QString::fromStdString(rig.service().baseUrl()), "dj@example.com", "secret"));
+    EXPECT_EQ(failureOf([&] { await(std::move(earlier)); }), "A newer sign-in took the place of this one.");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return slow.counters()["run_on_left"] == 1; }, 5000)) << "its reply was read on";
+    EXPECT_EQ(rig.settings.serverURL(), QString::fromStdString(rig.service().baseUrl()));
+    rig.runCycle();  // with the newer sign-in's token
+    EXPECT_EQ(rig.states.last(), State::success("Library ready \u2014 connect USB"));
+}
+
+// A sign-in ends within bounds: a reply that trickles at its deadline, one that never ends past what
+// a sign-in reply can hold, neither read on; a blank token is no sign-in. Nothing is stored.
+TEST(SignIn, EndsWithinBoundsAndStoresNoBlankToken) {
+    EngineRig rig;
+    rig.timeouts.login = std::chrono::seconds(1);
+    rig.serve({});
+    const std::string server = "127.0.0.1:" + std::to_string(rig.service().port());
+    const auto reply = [](const char* token) {
+        const nlohmann::json body{{"token", token}, {"device_id", 9}, {"display_name", "DJ"}};
+        return nlohmann::json{{"endpoint", "login"}, {"status", 200}, {"body", body.dump()}, {"content_type", "application/json"}}.dump();
+    };
+    struct Case {
+        std::string fault, failure;
+        bool runsOn;
+    };
+    const Case cases[] = {
+        {R"({"endpoint": "login", "bytes_per_second": 10})", "The sign-in reply from " + server + " took more than 1 second", true},
+        {R"({"endpoint": "login", "trailing_bytes": 4611686018427387904})",
+         "The server's sign-in reply is too large: more than 64 KiB", true},
+        {reply(""), "The server returned an invalid response.", false},
+        {reply(" \u3000\t "), "The server returned an invalid response.", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        rig.service().reset();
+        rig.service().setFault(c.fault);
+        std::string failure;
+        const Cost cost = costOf([&] {
+            failure = failureOf([&] { await(rig.engine().login(QString::fromStdString(rig.service().baseUrl()), "dj@example.com", "secret")); });
+        });
+        EXPECT_EQ(failure, c.failure);
+        EXPECT_LT(cost.seconds, 5);
+        EXPECT_EQ(spinforge::Keychain::load(rig.keyring), QString::fromLatin1(kToken));
+        if (!c.runsOn) continue;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return rig.service().counters()["run_on_left"] == 1; }, 5000)) << "it was read on";
+        EXPECT_LT(rig.service().counters()["run_on_bytes"].get<double>(), 16 << 20);
+    }
+}
+
 }  // namespace

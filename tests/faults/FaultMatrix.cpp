@@ -44,6 +44,14 @@ std::string faultOnDisk(const Case& c) {
     return c.disk == c.row->disks.front() ? c.row->fault : c.row->fault + " \u2014 on " + nameOf(c.disk);
 }
 
+// The bounds a row holds its faulty cycle to, as the document states them.
+std::string boundsOf(const Row& row) {
+    if (row.withinSeconds <= 0 && row.withinMiB <= 0) return {};
+    std::string text = " \u2014 the cycle ends within " + QString::number(row.withinSeconds).toStdString() + " s";
+    if (row.withinMiB > 0) text += ", adding less than " + QString::number(row.withinMiB).toStdString() + " MiB of memory";
+    return text;
+}
+
 // "a.mp3, c.mp3 new · b.mp3 old · d.mp3 missing"; staging files left, if any, follow.
 std::string describe(const QMap<QString, Version>& files, const QStringList& leftovers) {
     // Tracks in name order, then the playlist; each kind once.
@@ -225,8 +233,12 @@ void FaultMatrix::run(bool registration) {
         EXPECT_EQ(stable(failure), row.message);
         userSees = stable("alert \"Could not register USB\": " + failure);
     } else {
-        if (row.inject) row.inject(*this);
-        r.runCycle();
+        const Cost cost = costOf([&] {
+            if (row.inject) row.inject(*this);
+            r.runCycle();
+        });
+        if (row.withinSeconds > 0) EXPECT_LT(cost.seconds, row.withinSeconds) << "the cycle took too long";
+        if (row.withinMiB > 0 && kMemoryMeasured) EXPECT_LT(cost.peakMiB, row.withinMiB) << "the cycle held too much memory";
         const State after = r.states.last();
         EXPECT_EQ(after.kind, row.outcome) << after.message.toStdString();
         EXPECT_EQ(stable(after.message), row.message);
@@ -261,7 +273,7 @@ void FaultMatrix::run(bool registration) {
                     r.offFromServed({root_}, true, others_.keys()).isEmpty() && othersChanged().isEmpty();
     EXPECT_TRUE(ok) << "not recovered: " << retry << "; " << r.states.last().message.toStdString() << "; drive "
                     << describe(observe(true), leftovers(true));
-    recordRow({testName(), c.group, row.order, faultOnDisk(c), userSees, drive, inLibrary, ok ? "yes" : "no",
+    recordRow({testName(), c.group, row.order, faultOnDisk(c) + boundsOf(row), userSees, drive, inLibrary, ok ? "yes" : "no",
                r.disk() != Disk::folder});
 }
 

@@ -28,6 +28,10 @@ struct Row {
     Tracks extra = {};         // tracks served besides a.mp3, b.mp3, c.mp3 and d.mp3
     std::vector<Disk> disks = {Disk::tmpfs};  // tmpfs and ext4 stand for a folder where nothing can be mounted
     const char* displayName = "DJ Demo";      // the account's, which names the playlist
+    // Bounds on the cycle with the fault, where the row is about them: its seconds, and the
+    // resident memory it adds at its peak in MiB.
+    double withinSeconds = 0;
+    double withinMiB = 0;
 };
 
 struct Case {

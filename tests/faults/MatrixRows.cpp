@@ -7,7 +7,9 @@
 #include "support/Await.h"
 
 #include <QProcess>
+#include <QSslConfiguration>
 #include <QTcpServer>
+#include <QtCore/qtestsupport_core.h>
 
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -151,6 +153,58 @@ Row redirectedAway(int order, const char* name, const char* fault, const std::st
 
 constexpr const char* kTokenWithAHeaderLine = "t0k\r\nX-Injected: 1";
 
+// The row with bounds on the cycle with its fault: seconds, and MiB added at the peak.
+Row bounded(Row row, double seconds, double mib) {
+    row.withinSeconds = seconds;
+    row.withinMiB = mib;
+    return row;
+}
+
+// The service saw the agent leave an answer that ran on, before it had sent `mostMiB` of it.
+void expectServiceLeft(FaultMatrix& m, double mostMiB) {
+    DevServer& service = m.otherService ? *m.otherService : m.rig().service();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return service.counters()["run_on_left"] >= 1; }, 5000)) << "the answer was read on";
+    EXPECT_LT(service.counters()["run_on_bytes"].get<double>(), mostMiB * (1 << 20));
+}
+
+// What this process trusted before a row trusted a certificate of its own.
+const QSslConfiguration& systemTrust() {
+    static const QSslConfiguration system = QSslConfiguration::defaultConfiguration();
+    return system;
+}
+
+// An HTTPS service on the rig's library, its certificate trusted by this process, in the rig's
+// settings; the trust and the settings go back with untrust().
+void serveOverTls(FaultMatrix& m, bool preferHttp2) {
+    systemTrust();
+    const QString folder = m.rig().scratch("certificate");
+    QDir().mkpath(folder);
+    ASSERT_EQ(QProcess::execute("openssl", {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                                            "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1", "-addext",
+                                            "subjectAltName=IP:127.0.0.1", "-keyout", folder + "/key.pem", "-out",
+                                            folder + "/cert.pem"}),
+              0);
+    QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
+    trusting.addCaCertificates(folder + "/cert.pem");
+    QSslConfiguration::setDefaultConfiguration(trusting);
+    m.otherService = std::make_unique<DevServer>(DevServerOptions{
+        .tokens = {kToken}, .library = m.rig().scratch("served").toStdString(),
+        .tlsCert = (folder + "/cert.pem").toStdString(), .tlsKey = (folder + "/key.pem").toStdString(),
+        .preferHttp2 = preferHttp2});
+    m.rig().settings.setServerURL(QString::fromStdString(m.otherService->baseUrl()));
+}
+void untrust(FaultMatrix& m) {
+    QSslConfiguration::setDefaultConfiguration(systemTrust());
+    pointBack(m);
+    m.otherService.reset();
+}
+
+// A filename of a megabyte holding a line separator, and how a notification shows it: on one
+// line, its start and its end around an ellipsis, "Integrity check failed for " and the full stop kept.
+const std::string kMegabyteName = "Set \u2028 " + std::string(1'000'000, 'x') + " end.mp3";
+const std::string kMegabyteNameShown =
+    "Integrity check failed for Set \\u2028 " + std::string(121, 'x') + "\u2026" + std::string(71, 'x') + " end.mp3.";
+
 const std::vector<Row> kServiceRows{
     {1, "ConnectionRefused", "Connection refused (nothing listens at the address)",
      [](FaultMatrix& m) {
@@ -288,7 +342,7 @@ const std::vector<Row> kServiceRows{
      kUnchangedDrive, kUnchangedLibrary, 1},
     {28, "ManifestPast256MiB", "A manifest followed by 256 MiB of spaces, chunked without a length (still JSON)",
      [](FaultMatrix& m) { m.serviceFault(R"({"endpoint": "manifest", "trailing_bytes": 268435456})"); }, {},
-     Kind::failed, "The server returned an invalid response.", kUnchangedDrive, kUnchangedLibrary, 1},
+     Kind::failed, "The server's manifest is too large: more than 256 MiB", kUnchangedDrive, kUnchangedLibrary, 1},
     {29, "TokenWithAHeaderLine",
      "A sign-in reply whose token holds CR LF and a header line (refused: \"The server returned an invalid "
      "response.\"), and such a token found stored",
@@ -306,6 +360,69 @@ const std::vector<Row> kServiceRows{
          EXPECT_EQ(m.rig().service().counters()["manifest"], 0) << "a request went out with the token's header line";
          spinforge::Keychain::save(m.rig().keyring, QString::fromLatin1(kToken));
      }, Kind::failed, "Sign in to this Mac first.", kUnchangedDrive, kUnchangedLibrary, 1},
+    bounded({30, "HeaderFieldFlood", "The manifest's header section holds 150 fields more (the network layer reads 100)",
+             [](FaultMatrix& m) { m.serviceFault(R"({"endpoint": "manifest", "header_fields": 150})"); }, {}, Kind::failed,
+             "The manifest from 127.0.0.1:PORT could not be read: its header is too large", kUnchangedDrive,
+             kUnchangedLibrary, 1}, 10, 0),
+    bounded({31, "EndlessHeaderSection", "b.mp3's download answers with a header section that never ends",
+             [](FaultMatrix& m) {
+                 m.serviceFault(R"({"endpoint": "download", "endless_header": true, "track": "House/b.mp3"})");
+             }, [](FaultMatrix& m) { expectServiceLeft(m, 64); }, Kind::failed,
+             "Could not download House/b.mp3: the download from 127.0.0.1:PORT could not be read: its header is too large",
+             kUnchangedDrive, kUnchangedLibrary, 1}, 10, 64),
+    bounded({32, "EndlessErrorBody", "The manifest refused (500) with an \"error\" text and then spaces without end, chunked",
+             [](FaultMatrix& m) {
+                 m.serviceFault(R"({"endpoint": "manifest", "status": 500, "error": "The library is being rebuilt.",
+                                    "trailing_bytes": 4611686018427387904})");
+             }, [](FaultMatrix& m) { expectServiceLeft(m, 64); }, Kind::failed, "The library is being rebuilt.",
+             kUnchangedDrive, kUnchangedLibrary, 1}, 10, 64),
+    {33, "CookieFlood",
+     "Each answer to the manifest sets 90 new cookies of 200 bytes, and the service refuses (431) a request whose cookies "
+     "pass 4 KiB",
+     [](FaultMatrix& m) { m.serviceFault(R"({"endpoint": "manifest", "set_cookies": 90})"); },
+     [](FaultMatrix& m) { EXPECT_EQ(m.rig().service().counters()["cookies_seen"], 0) << "the service's cookies came back"; },
+     Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew, 1},
+    bounded({34, "CompressedManifestBomb",
+             "A gzip manifest of 100 KB, sent compressed although the agent asks for none, whose tracks inflate to 100 MiB "
+             "of empty objects",
+             [](FaultMatrix& m) { m.serviceFault(R"({"endpoint": "manifest", "compressed_bomb": 104857600})"); }, {},
+             Kind::failed, "The manifest from 127.0.0.1:PORT came compressed (gzip), which Spinforge does not accept",
+             kUnchangedDrive, kUnchangedLibrary, 1}, 10, 64),
+    bounded({35, "StatusReplyOfAGibibyte", "The status report answered 200, then 1 GiB of spaces, chunked",
+             [](FaultMatrix& m) { m.serviceFault(R"({"endpoint": "status", "trailing_bytes": 1073741824})"); },
+             [](FaultMatrix& m) { expectServiceLeft(m, 64); }, Kind::success, "3 tracks copied to USB", kAllNew,
+             kLibraryNew, 1}, 10, 64),
+    {36, "ServiceThatPrefersHttp2",
+     "An HTTPS service that chooses HTTP/2 whenever a client offers it (it speaks HTTP/1.1 only): the agent offers only HTTP/1.1",
+     [](FaultMatrix& m) { serveOverTls(m, true); },
+     [](FaultMatrix& m) {
+         EXPECT_EQ(m.otherService->counters()["h2_offered"], 0) << "HTTP/2 was offered";
+         untrust(m);
+     }, Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew},
+    {37, "DownloadNamedInClear",
+     "An HTTPS service whose manifest names b.mp3's download at an absolute http:// address (this service's plain twin, "
+     "which records what reaches it): nothing is sent there",
+     [](FaultMatrix& m) {
+         serveOverTls(m, false);
+         nlohmann::json manifest = nlohmann::json::parse(m.otherService->manifest(kToken));
+         manifest["tracks"][1]["download_url"] = m.rig().service().baseUrl() + "/api/client/tracks/2/file";
+         m.otherService->setFault(nlohmann::json{{"endpoint", "manifest"}, {"status", 200}, {"body", manifest.dump()},
+                                                 {"content_type", "application/json"}}.dump());
+         m.rig().service().reset();
+     },
+     [](FaultMatrix& m) {
+         EXPECT_EQ(m.rig().service().counters()["requests_seen"], 0) << "a request went out in clear";
+         untrust(m);
+     }, Kind::failed,
+     "Could not download House/b.mp3: the request to 127.0.0.1:PORT would not be encrypted (http), and the device token "
+     "goes only over https", kUnchangedDrive, kUnchangedLibrary},
+    {38, "DamagedTrackWithANameOfAMegabyte", "b.mp3 arrives damaged, and its filename is a megabyte long and holds a line separator",
+     [](FaultMatrix& m) {
+         nlohmann::json manifest = manifestOf(m);
+         manifest["tracks"][1]["filename"] = kMegabyteName;
+         serveManifest(m, manifest.dump());
+         m.serviceFault(R"({"endpoint": "download", "wrong_bytes": true, "track": "House/b.mp3"})");
+     }, {}, Kind::failed, kMegabyteNameShown.c_str(), kUnchangedDrive, kUnchangedLibrary, 2},
 };
 
 const std::vector<Row> kDriveRows{

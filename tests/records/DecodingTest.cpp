@@ -2,12 +2,13 @@
 // refuses, and which place it names when it refuses.
 #include "engine/USBMarker.h"
 #include "records/Decoding.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <cstring>
-#include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -141,8 +142,8 @@ TEST(Decoding, PathsThatCouldLeaveTheirFolderAreRefused) {
     EXPECT_EQ(manifestFailure(ordinary), "");
 }
 
-// Names also become playlist lines: a control character in one is refused, and the text shows the
-// name escaped in full, never cut short where it is read as a C string.
+// Names also become playlist lines: a character that breaks a line is refused, and the text shows
+// the name escaped, never cut short where it is read as a C string.
 TEST(Decoding, NamesHoldingAControlCharacterAreRefusedAndShownEscaped) {
     struct Case {
         std::string character, shown;
@@ -155,6 +156,10 @@ TEST(Decoding, NamesHoldingAControlCharacterAreRefusedAndShownEscaped) {
         {"\t", "\\t", "contains a control character"},
         {"\x1b", "\\u001b", "contains a control character"},
         {"\x7f", "\\u007f", "contains a control character"},
+        // Line breaks to Unicode-aware readers: NEXT LINE (a C1 control), LINE and PARAGRAPH SEPARATOR.
+        {"\u0085", "\\u0085", "contains a control character"},
+        {"\u2028", "\\u2028", "contains a line separator"},
+        {"\u2029", "\\u2029", "contains a line separator"},
     };
     const std::pair<const char*, const char*> places[] = {
         {"/tracks/1/relative_path", "tracks[1].relative_path"},
@@ -172,14 +177,6 @@ TEST(Decoding, NamesHoldingAControlCharacterAreRefusedAndShownEscaped) {
     }
 }
 
-// Resident memory of this process in KiB, as the kernel counts it: "VmRSS" now, or "VmHWM" its peak.
-long residentKiB(const std::string& field) {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.starts_with(field + ":")) return std::stol(line.substr(field.size() + 1));
-    return -1;
-}
-
 // Members the decoder does not read are skipped as they are parsed, at every level: kept whole,
 // their small objects would cost many times their text.
 TEST(Decoding, UnknownMembersAreNotKept) {
@@ -194,13 +191,50 @@ TEST(Decoding, UnknownMembersAreNotKept) {
     const QByteArray body = QByteArray::fromStdString(text);
     text = {};
     filler = {};
-    std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from what is resident now
-    const long before = residentKiB("VmRSS");
-    const Manifest manifest = decodeManifest(body);
-    const long added = residentKiB("VmHWM") - before;
+    Manifest manifest;
+    const testing_support::Cost cost = testing_support::costOf([&] { manifest = decodeManifest(body); });
     EXPECT_EQ(manifest, decodeManifest(QByteArray::fromStdString(validManifest().dump())));
-    ASSERT_GT(before, 0) << "no /proc/self/status";
-    EXPECT_LT(added * 1024, body.size() / 4) << "decoding a " << body.size() << "-byte manifest added " << added << " KiB";
+    if (testing_support::kMemoryMeasured)
+        EXPECT_LT(cost.peakMiB * double(1 << 20), body.size() / 4) << "decoding a " << body.size() << "-byte manifest added " << cost.peakMiB << " MiB";
+}
+
+// The tracks are decoded one by one as the parser meets them: what a manifest costs is what its
+// tracks decode to, and the first that fails ends decoding at once, however many follow.
+TEST(Decoding, TracksAreDecodedAsTheyArriveAndNeverHeldAsADocument) {
+    struct Case {
+        std::function<std::string(int)> element;  // the element at each place of "tracks"
+        std::string failure;
+        double mostAdded;  // resident memory decoding may add, in bodies
+        bool handedOver;   // the decoder gets the only copy of the body, which it gives back as it goes
+    };
+    const auto track = [](int i) { return validTrack(i).dump(); };
+    const Case cases[] = {
+        {track, "", 3.0, false},
+        {track, "", 2.0, true},
+        {[](int) { return "{}"; }, kManifestInvalid + "tracks[0].id is missing", 0.25, false},
+        {[](int) { return "0"; }, kManifestInvalid + "tracks[0] must be an object", 0.25, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.element(1));
+        std::string text = R"({"version":1,"generated_at":"g","profile":{"id":1,"display_name":"D","folder":"F"},"tracks":[)";
+        // Large enough to measure; where memory is not measured, large enough for many tracks.
+        for (int i = 1; text.size() < (testing_support::kMemoryMeasured ? 12'000'000 : 2'000'000); ++i) text += c.element(i) + ',';
+        text.back() = ']';
+        QByteArray body = QByteArray::fromStdString(text + '}');
+        text = {};
+        const double size = double(body.size());
+        std::string failure;
+        // The body is resident before: what decoding adds is its own.
+        const testing_support::Cost cost = testing_support::costOf([&] {
+            try {
+                EXPECT_GT(decodeManifest(c.handedOver ? std::move(body) : body).tracks.size(), 5'000);
+            } catch (const DecodingError& error) {
+                failure = error.what();
+            }
+        });
+        EXPECT_EQ(failure, c.failure);
+        if (testing_support::kMemoryMeasured) EXPECT_LT(cost.peakMiB * double(1 << 20), c.mostAdded * size);
+    }
 }
 
 TEST(Decoding, AMarkerIsReadOnlyWithAllItsFieldsOfTheirTypes) {

@@ -1,5 +1,6 @@
 // The service client's own rules: references, replies, sign-in addresses, the token, redirects.
 #include "service/APIClient.h"
+#include "service/ReplyParser.h"
 #include "support/Await.h"
 #include "support/DevServer.h"
 #include "support/Fakes.h"
@@ -51,6 +52,84 @@ TEST_F(ClientRules, ReferencesResolveAgainstTheStoredAddressAndOnlyToTheWeb) {
         QString resolved;
         const std::string failure = failureOf([&] { resolved = client.url(QString::fromUtf8(c.reference)).toString(); });
         EXPECT_EQ(failure == "no failure" ? resolved.toStdString() : failure, c.expected);
+    }
+}
+
+// An encrypted line to the service, once chosen, is never left with the token: not for a
+// download the manifest points elsewhere. A plain-http service is the user's choice.
+TEST_F(ClientRules, TheTokenNeverTravelsInClearFromAnEncryptedService) {
+    signIn("tok");
+    struct Case {
+        const char* stored;
+        const char* reference;
+        const char* failure;
+    };
+    const Case cases[] = {
+        {"https://host", "http://cdn.example/t/1",
+         "The request to cdn.example would not be encrypted (http), and the device token goes only over https"},
+        {"HTTPS://host", "HTTP://cdn.example:8080/t/1",
+         "The request to cdn.example:8080 would not be encrypted (http), and the device token goes only over https"},
+        {"https://host", "https://cdn.example/t/1", "no failure"}, {"https://host", "//cdn.example/t/1", "no failure"},
+        {"http://host", "http://cdn.example/t/1", "no failure"}, {"http://host", "https://cdn.example/t/1", "no failure"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.stored) + " + " + c.reference);
+        settings.setServerURL(QString::fromUtf8(c.stored));
+        EXPECT_EQ(failureOf([&] { client.authenticatedRequest(QString::fromUtf8(c.reference)); }), c.failure);
+    }
+}
+
+// A reply whose header section does not come in time fails then, whatever the idle timeout.
+TEST_F(ClientRules, AHeaderThatDoesNotComeInTimeFails) {
+    APIClient impatient{keyring, settings, {.header = std::chrono::milliseconds(300)}};
+    testing_support::DevServer service({.tokens = {"tok"}, .faults = {R"({"endpoint": "manifest", "delay_seconds": 3})"}});
+    settings.setServerURL(QString::fromStdString(service.baseUrl()));
+    signIn("tok");
+    EXPECT_EQ(failureOf([&] { testing_support::await(impatient.manifest()); }),
+              "The manifest from 127.0.0.1:" + std::to_string(service.port()) + " did not arrive: no complete header within 300 ms");
+}
+
+// A reply's framing as its parser reads it: the header bounded, the body as long as the reply says.
+TEST(ReplyFraming, TheHeaderIsBoundedAndTheBodyAsLongAsTheReplySays) {
+    const auto fields = [](int count) {
+        std::string text;
+        for (int i = 0; i < count; ++i) text += "X-" + std::to_string(i) + ": v\r\n";
+        return text;
+    };
+    struct Case {
+        std::string reply, outcome;  // the status and body read, or why the reply broke
+    };
+    const Case cases[] = {
+        {"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabcdef", "200 abc"},
+        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3;x=1\r\nabc\r\n1\r\nd\r\n0\r\nT: 1\r\n\r\n", "200 abcd"},
+        {"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.0 500 Oops\r\nX: a\r\n b\r\n\r\nuntil closed", "500 until closed"},
+        {"HTTP/1.1 304 Not Modified\r\nContent-Length: 9\r\n\r\n", "304 "},
+        {"HTTP/1.1 200 OK\r\n" + fields(99) + "Content-Length: 0\r\n\r\n", "200 "},
+        {"HTTP/1.1 200 OK\r\n" + fields(101) + "\r\n", "its header is too large"},
+        {"HTTP/1.1 200 OK\r\nX: " + std::string(64 << 10, 'a') + "\r\n\r\n", "its header is too large"},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nab", "2 of 5 bytes arrived"},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 3, 4\r\n\r\nabc", "its length is malformed"},
+        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + std::string(2000, '1') + "\r\n", "its chunks are malformed"},
+        {"HTTP/1.1 200 OK\r\nno colon\r\n\r\n", "its header is malformed"},
+        {"HTTP/1.1 101 Switching Protocols\r\n\r\n", "it switches to another protocol"},
+        {"<html>\r\n", "it is not an HTTP/1.1 reply"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reply.substr(0, 60));
+        ReplyParser parser;
+        int status = 0;
+        std::string body;
+        parser.onHead = [&](const ReplyParser::Head& head) { status = head.status; };
+        parser.onBody = [&](const char* data, qint64 size) { body.append(data, std::size_t(size)); };
+        std::string outcome;
+        try {
+            parser.feed(c.reply.data(), qint64(c.reply.size()));
+            parser.closed();
+            outcome = std::to_string(status) + ' ' + body;
+        } catch (const ReplyParser::Broken& broken) {
+            outcome = broken.what();
+        }
+        EXPECT_EQ(outcome, c.outcome);
     }
 }
 

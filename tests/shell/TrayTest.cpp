@@ -188,6 +188,15 @@ private:
     QHash<int, QVariantMap> properties_;
 };
 
+// Counts a D-Bus signal it is connected to.
+class SignalCount : public QObject {
+    Q_OBJECT
+public:
+    int seen = 0;
+public slots:
+    void count() { ++seen; }
+};
+
 class Tray : public ShellRig {};
 
 TEST_F(Tray, TheWindowStandsInUntilATrayRunsThenThePanelShowsTheStateExactly) {
@@ -253,6 +262,17 @@ TEST_F(Tray, TheWindowStandsInUntilATrayRunsThenThePanelShowsTheStateExactly) {
     rig.takeDriveAway(stick);
     panel.open();
     EXPECT_TRUE(panel.shows(QList<Shown>{{"USB is up to date", {}, false}} + commands.mid(0, 5) + commands.mid(6)));
+
+    // Each change the panel hears of makes it ask again. A cycle over a library that needs nothing
+    // publishes a state per track without a turn of the event loop: the panel hears of the last.
+    SignalCount menuChanges, toolTipChanges;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    ASSERT_TRUE(bus.connect(service, "/MenuBar", "com.canonical.dbusmenu", "ItemsPropertiesUpdated", &menuChanges, SLOT(count())));
+    ASSERT_TRUE(bus.connect(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "NewToolTip", &toolTipChanges, SLOT(count())));
+    for (int i = 1; i <= 200; ++i) delegate().engine().onStateChange(State::working(QStringLiteral("Caching %1 of 200\u2026").arg(i)));
+    EXPECT_TRUE(panel.shows(QList<Shown>{{"Caching 200 of 200\u2026", {}, false}} + commands.mid(0, 5) + commands.mid(6)));
+    EXPECT_LE(menuChanges.seen, 2) << "the panel heard of each state";
+    EXPECT_LE(toolTipChanges.seen, 2) << "the tooltip went out again for each state";
     tray.terminate();
     tray.waitForFinished(5000);
 }

@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <QDeadlineTimer>
 #include <QFile>
 
 #include <csignal>
@@ -27,13 +28,15 @@ DevServer::DevServer(DevServerOptions options) {
     add("--token", options.tokens);
     add("--fault", options.faults);
     if (!options.tlsCert.empty()) add("--tls-cert", {options.tlsCert}), add("--tls-key", {options.tlsKey});
+    if (options.preferHttp2) arguments << QStringLiteral("--prefer-h2");
     scheme_ = options.tlsCert.empty() ? "http" : "https";
     // The request log goes to a file: a pipe nobody reads would fill and stall the server mid-reply.
     process_.setStandardErrorFile(work_.filePath("stderr.log"));
     // A test that dies must not leave servers behind.
     process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     process_.start(QStringLiteral(SPINFORGE_DEVSERVER_PATH), arguments);
-    while (!process_.canReadLine() && process_.waitForReadyRead(10000)) {
+    QDeadlineTimer started(std::chrono::seconds(options.startSeconds));
+    while (!process_.canReadLine() && process_.waitForReadyRead(int(started.remainingTime()))) {
     }
     const QByteArray line = process_.readLine().trimmed();  // "listening on 127.0.0.1:PORT"
     port_ = line.mid(line.lastIndexOf(':') + 1).toInt();

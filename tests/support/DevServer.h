@@ -17,11 +17,14 @@ struct DevServerOptions {
     std::string library{};              // empty: an empty folder of its own
     std::string tlsCert{}, tlsKey{};    // both set: HTTPS
     std::vector<std::string> faults{};  // JSON texts, as for --fault
+    bool preferHttp2 = false;           // with TLS: choose HTTP/2 whenever a client offers it
+    int startSeconds = 10;              // how long it may take to hash its library and listen
 };
 
 class DevServer {
 public:
-    // On a free port, once it listens; std::runtime_error with what it said when not within 10 s.
+    // On a free port, once it listens; std::runtime_error with what it said when not within
+    // options.startSeconds.
     explicit DevServer(DevServerOptions options = {});
     // SIGTERM, and SIGKILL after 5 s.
     ~DevServer();

@@ -4,7 +4,10 @@
 
 #include <openssl/sha.h>
 
+#include <chrono>
+
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -56,6 +59,31 @@ void writeBytes(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
     file.write(bytes);
+}
+
+namespace {
+
+// "VmRSS" (now) or "VmHWM" (the peak) of this process, in KiB.
+long residentKiB(const char* field) {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith(QByteArray(field) + ':')) return line.mid(qstrlen(field) + 1).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+}  // namespace
+
+Cost costOf(const std::function<void()>& action) {
+    ::malloc_trim(0);  // memory freed before, kept by the allocator, would hide what the action takes
+    QFile peak(QStringLiteral("/proc/self/clear_refs"));
+    if (peak.open(QIODevice::WriteOnly)) peak.write("5");  // the peak starts again from what is resident now
+    peak.close();
+    const long before = residentKiB("VmRSS");
+    const auto started = std::chrono::steady_clock::now();
+    action();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return {double(residentKiB("VmHWM") - before) / 1024.0, seconds};
 }
 
 QStringList filesBelow(const QString& folder) {

@@ -40,6 +40,22 @@ QStringList filesBelow(const QString& folder);
 // as drives on the mounts they really are on, their paths escaped as the kernel escapes them.
 QByteArray mountTableListing(const QStringList& volumes);
 
+// Whether this build's resident memory tells what the product holds: a sanitizer's allocator keeps
+// freed memory and pads what it hands out.
+#ifdef __SANITIZE_ADDRESS__
+inline constexpr bool kMemoryMeasured = false;
+#else
+inline constexpr bool kMemoryMeasured = true;
+#endif
+
+// What running `action` added to this process's resident memory at its peak, in MiB, and how
+// many seconds it took.
+struct Cost {
+    double peakMiB = 0;
+    double seconds = 0;
+};
+Cost costOf(const std::function<void()>& action);
+
 // The text of what `run` threw, or "no failure": what the DJ would read.
 inline std::string failureOf(const std::function<void()>& run) {
     try {
