@@ -109,7 +109,7 @@ public:
     qint64 bytesWritten() const;
     FileStatus write(const char* data, qint64 size);
     // Appends what `source` holds from where it stands to its end, with the kernel's copy.
-    // `source` must come from the same file system.
+    // `source` must come from the same file system (EXDEV otherwise).
     FileStatus copyFrom(InputFile& source);
     // To the device. With `dropCache` the pages the kernel keeps of the file go too, so that what
     // is read next comes from the device itself, not from the computer's memory of what was sent.
