@@ -1,51 +1,75 @@
 #include "platform/FileSystem.h"
 
-#include <unistd.h>
+#include "platform/FileHandles.h"
 
 namespace spinforge {
+namespace {
 
-QString Folder::pathOf(const QString& relative) const {
-    if (relative.isEmpty()) return path_;
-    return path_.endsWith(u'/') ? path_ + relative : path_ + u'/' + relative;
+// The handle for a newly opened object, or the failure to open it.
+template <class Handle, class Impl>
+FileResult<Handle> held(Opened<Impl> opened) {
+    if (!opened.ok()) return opened.status();
+    return Handle(std::move(*opened));
 }
 
-FileResult<Folder> Folder::openFolder(const QString& relative) const { return files_->openFolder(*this, relative); }
-FileStatus Folder::makeFolders(const QString& relative) const { return files_->makeFolders(*this, relative); }
-FileResult<FileInfo> Folder::inspect(const QString& relative) const { return files_->inspect(*this, relative); }
-FileResult<QStringList> Folder::list(const QString& relative) const { return files_->list(*this, relative); }
+}  // namespace
+
+QString pathBelow(const QString& folder, const QString& relative) {
+    if (relative.isEmpty()) return folder;
+    return folder.endsWith(u'/') ? folder + relative : folder + u'/' + relative;
+}
+
+Folder::Folder(FileSystem& files, std::unique_ptr<Impl> impl) : files_(&files), impl_(std::move(impl)) {}
+Folder::~Folder() = default;
+Folder::Folder(Folder&&) noexcept = default;
+Folder& Folder::operator=(Folder&&) noexcept = default;
+
+FileResult<Folder> Folder::openFolder(const QString& relative) const {
+    Opened<Impl> opened = impl_->openFolder(relative);
+    if (!opened.ok()) return opened.status();
+    return Folder(*files_, std::move(*opened));
+}
+FileStatus Folder::makeFolders(const QString& relative) const { return impl_->makeFolders(relative); }
+FileResult<FileInfo> Folder::inspect(const QString& relative) const { return impl_->inspect(relative); }
+FileResult<QStringList> Folder::list(const QString& relative) const { return impl_->list(relative); }
 FileResult<InputFile> Folder::openForReading(const QString& relative) const {
-    return files_->openForReading(*this, relative);
+    return held<InputFile>(impl_->openForReading(relative));
 }
 FileResult<QByteArray> Folder::readSmallFile(const QString& relative, qint64 maxBytes) const {
-    return files_->readSmallFile(*this, relative, maxBytes);
+    return impl_->readSmallFile(relative, maxBytes);
 }
-FileStatus Folder::checkWritable() const { return files_->checkWritable(*this); }
-FileResult<StagedFile> Folder::stage(const QString& relative) const { return files_->stage(*this, relative); }
-FileStatus Folder::remove(const QString& relative) const { return files_->remove(*this, relative); }
+FileStatus Folder::checkWritable() const { return impl_->checkWritable(); }
+FileResult<StagedFile> Folder::stage(const QString& relative) const { return held<StagedFile>(impl_->stage(relative)); }
+FileStatus Folder::remove(const QString& relative) const { return impl_->remove(relative); }
 
-FileResult<qint64> InputFile::read(char* buffer, qint64 capacity) { return files_->read(*this, buffer, capacity); }
+InputFile::InputFile(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+InputFile::~InputFile() = default;
+InputFile::InputFile(InputFile&&) noexcept = default;
+InputFile& InputFile::operator=(InputFile&&) noexcept = default;
 
-StagedFile::StagedFile(FileSystem& files, UniqueFd file, UniqueFd folder, QByteArray stagingName, QByteArray finalName,
-                       QString path, Reach reach)
-    : files_(&files),
-      file_(std::move(file)),
-      folder_(std::move(folder)),
-      stagingName_(std::move(stagingName)),
-      finalName_(std::move(finalName)),
-      path_(std::move(path)),
-      reach_(reach) {}
+qint64 InputFile::size() const { return impl_->size(); }
+FileResult<qint64> InputFile::read(char* buffer, qint64 capacity) { return impl_->read(buffer, capacity); }
+
+StagedFile::StagedFile(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+StagedFile::StagedFile(StagedFile&&) noexcept = default;
 
 StagedFile::~StagedFile() {
-    file_.reset();
     // Nothing half-done stays behind; should this fail, the next write of the name removes it.
-    if (!committed_ && folder_.isOpen()) ::unlinkat(folder_.get(), stagingName_.constData(), 0);
+    if (impl_) impl_->discard().ignore();
 }
 
-FileStatus StagedFile::write(const char* data, qint64 size) { return files_->write(*this, data, size); }
-FileStatus StagedFile::copyFrom(InputFile& source) { return files_->copy(source, *this); }
-FileStatus StagedFile::flush(bool dropCache) { return files_->flush(*this, dropCache); }
-FileResult<InputFile> StagedFile::readBack() { return files_->readBack(*this); }
-FileStatus StagedFile::commit() { return files_->commit(*this); }
+qint64 StagedFile::bytesWritten() const { return impl_->bytesWritten(); }
+FileStatus StagedFile::write(const char* data, qint64 size) { return impl_->write(data, size); }
+FileStatus StagedFile::copyFrom(InputFile& source) { return impl_->copyFrom(*source.impl_); }
+FileStatus StagedFile::flush(bool dropCache) { return impl_->flush(dropCache); }
+FileResult<InputFile> StagedFile::readBack() { return held<InputFile>(impl_->readBack()); }
+FileStatus StagedFile::commit() { return impl_->commit(); }
+
+FileResult<Folder> FileSystem::openFolder(const QString& path, Reach reach) {
+    Opened<Folder::Impl> opened = openImpl(path, reach);
+    if (!opened.ok()) return opened.status();
+    return Folder(*this, std::move(*opened));
+}
 
 FileResult<Folder> openOrMakeFolder(FileSystem& files, const QString& path, Reach reach) {
     FileResult<Folder> root = files.openFolder(QStringLiteral("/"), Reach::anywhere);

@@ -1,25 +1,26 @@
 #pragma once
 // The one seam through which the engine touches files: the library, the drives, the autostart
 // entry. Everything is reached below an open folder, by a path relative to it ("House/a.mp3"),
-// through move-only handles that own their descriptors:
+// through move-only handles:
 //
 //   Folder      a folder held open; on a drive nothing below it is reached through a link
 //   InputFile   a file open for reading
 //   StagedFile  a file being written beside its final name, renamed into place at commit;
 //               removed again when its owner lets go of it uncommitted
 //
-// Every operation returns a FileStatus or a FileResult that names what failed. The real file
-// system is PosixFileSystem; tests wrap it to make any one operation fail as a full disk, a FAT
-// drive or a pulled stick would. A handle calls the file system it came from, so a wrapper sees
-// every operation on every handle it gave out. Synchronous; main thread.
+// Every operation returns a FileStatus or a FileResult that names what failed. Each handle owns
+// the object its file system gave out for it (see FileHandles.h), and every operation, the removal
+// of an uncommitted staging file included, is that object's: the real file system is
+// PosixFileSystem; tests wrap its objects to make any one operation fail as a full disk, a FAT
+// drive or a pulled stick would. Synchronous; main thread.
 
 #include "platform/FileStatus.h"
-#include "platform/UniqueFd.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <sys/types.h>
 
 namespace spinforge {
@@ -46,19 +47,14 @@ struct FileInfo {
 
 class Folder {
 public:
-    Folder(FileSystem& files, UniqueFd fd, QString path, Reach reach)
-        : files_(&files), fd_(std::move(fd)), path_(std::move(path)), reach_(reach) {}
-    Folder(Folder&&) noexcept = default;
-    Folder& operator=(Folder&&) noexcept = default;
+    class Impl;  // what a file system gives out for it
+    Folder(FileSystem& files, std::unique_ptr<Impl> impl);
+    ~Folder();
+    Folder(Folder&&) noexcept;
+    Folder& operator=(Folder&&) noexcept;
 
-    // The path it was opened by: for messages, and for tests to know it by.
-    const QString& path() const { return path_; }
-    QString pathOf(const QString& relative) const;
-    Reach reach() const { return reach_; }
-    int fd() const { return fd_.get(); }
+    // The file system it was opened through: absolute paths (a drive's mount point) go there.
     FileSystem& files() const { return *files_; }
-    // For a file system that wraps another: handles then call the wrapper.
-    void rebind(FileSystem& files) { files_ = &files; }
 
     FileResult<Folder> openFolder(const QString& relative) const;
     // Creates the folder at `relative` with its missing parents; an existing one is no failure.
@@ -81,56 +77,39 @@ public:
 
 private:
     FileSystem* files_;
-    UniqueFd fd_;
-    QString path_;
-    Reach reach_;
+    std::unique_ptr<Impl> impl_;
 };
 
 class InputFile {
 public:
-    InputFile(FileSystem& files, UniqueFd fd, QString path, qint64 size)
-        : files_(&files), fd_(std::move(fd)), path_(std::move(path)), size_(size) {}
-    InputFile(InputFile&&) noexcept = default;
-    InputFile& operator=(InputFile&&) noexcept = default;
+    class Impl;
+    explicit InputFile(std::unique_ptr<Impl> impl);
+    ~InputFile();
+    InputFile(InputFile&&) noexcept;
+    InputFile& operator=(InputFile&&) noexcept;
 
-    const QString& path() const { return path_; }
-    int fd() const { return fd_.get(); }
     // The size the file system gave when the file was opened.
-    qint64 size() const { return size_; }
-    FileSystem& files() const { return *files_; }
-    void rebind(FileSystem& files) { files_ = &files; }
-
+    qint64 size() const;
     // Reads the next bytes into `buffer`: how many (0 at the end).
     FileResult<qint64> read(char* buffer, qint64 capacity);
 
 private:
-    FileSystem* files_;
-    UniqueFd fd_;
-    QString path_;
-    qint64 size_;
+    friend class StagedFile;  // a copy hands the source's object to the target's
+    std::unique_ptr<Impl> impl_;
 };
 
 class StagedFile {
 public:
-    StagedFile(FileSystem& files, UniqueFd file, UniqueFd folder, QByteArray stagingName, QByteArray finalName,
-               QString path, Reach reach);
+    class Impl;
+    explicit StagedFile(std::unique_ptr<Impl> impl);
     ~StagedFile();  // removes the staging file unless committed
-    StagedFile(StagedFile&&) noexcept = default;
+    StagedFile(StagedFile&&) noexcept;
     StagedFile& operator=(StagedFile&&) = delete;
 
-    // The final name's path, as failures name it.
-    const QString& path() const { return path_; }
-    const QByteArray& stagingName() const { return stagingName_; }
-    const QByteArray& finalName() const { return finalName_; }
-    int fd() const { return file_.get(); }
-    int folderFd() const { return folder_.get(); }
-    Reach reach() const { return reach_; }
-    qint64 bytesWritten() const { return written_; }
-    FileSystem& files() const { return *files_; }
-    void rebind(FileSystem& files) { files_ = &files; }
-
+    qint64 bytesWritten() const;
     FileStatus write(const char* data, qint64 size);
     // Appends what `source` holds from where it stands to its end, with the kernel's copy.
+    // `source` must come from the same file system (EXDEV otherwise).
     FileStatus copyFrom(InputFile& source);
     // To the device. With `dropCache` the pages the kernel keeps of the file go too, so that what
     // is read next comes from the device itself, not from the computer's memory of what was sent.
@@ -142,47 +121,25 @@ public:
     // (ELOOP). After a failure the staging file is still removed when the owner lets go.
     FileStatus commit();
 
-    // For file systems: record progress and the end.
-    void countWritten(qint64 bytes) { written_ += bytes; }
-    void markCommitted() { committed_ = true; }
-
 private:
-    FileSystem* files_;
-    UniqueFd file_;
-    UniqueFd folder_;
-    QByteArray stagingName_;
-    QByteArray finalName_;
-    QString path_;
-    Reach reach_;
-    qint64 written_ = 0;
-    bool committed_ = false;
+    std::unique_ptr<Impl> impl_;
 };
+
+// A newly opened object of a file system (see FileHandles.h), or why it could not be opened.
+template <class Impl>
+using Opened = FileResult<std::unique_ptr<Impl>>;
 
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
 
     // A folder by its absolute path; `reach` says how paths below it are reached.
-    virtual FileResult<Folder> openFolder(const QString& path, Reach reach) = 0;
+    FileResult<Folder> openFolder(const QString& path, Reach reach);
     // The file at an absolute path, links followed (a drive's mount point).
     virtual FileResult<FileInfo> inspect(const QString& path) = 0;
 
-    // The operations of the handles; see there.
-    virtual FileResult<Folder> openFolder(const Folder& folder, const QString& relative) = 0;
-    virtual FileStatus makeFolders(const Folder& folder, const QString& relative) = 0;
-    virtual FileResult<FileInfo> inspect(const Folder& folder, const QString& relative) = 0;
-    virtual FileResult<QStringList> list(const Folder& folder, const QString& relative) = 0;
-    virtual FileResult<InputFile> openForReading(const Folder& folder, const QString& relative) = 0;
-    virtual FileResult<QByteArray> readSmallFile(const Folder& folder, const QString& relative, qint64 maxBytes) = 0;
-    virtual FileStatus checkWritable(const Folder& folder) = 0;
-    virtual FileResult<StagedFile> stage(const Folder& folder, const QString& relative) = 0;
-    virtual FileStatus remove(const Folder& folder, const QString& relative) = 0;
-    virtual FileResult<qint64> read(InputFile& file, char* buffer, qint64 capacity) = 0;
-    virtual FileStatus write(StagedFile& file, const char* data, qint64 size) = 0;
-    virtual FileStatus copy(InputFile& source, StagedFile& target) = 0;
-    virtual FileStatus flush(StagedFile& file, bool dropCache) = 0;
-    virtual FileResult<InputFile> readBack(StagedFile& file) = 0;
-    virtual FileStatus commit(StagedFile& file) = 0;
+    // For openFolder, and for a file system that wraps this one: the object behind the folder.
+    virtual Opened<Folder::Impl> openImpl(const QString& path, Reach reach) = 0;
 };
 
 // The folder at the absolute `path`, made with its missing parents first.

@@ -1,9 +1,9 @@
 #include "platform/PosixFileSystem.h"
 
+#include "platform/FileHandles.h"
 #include "platform/FileNames.h"
 #include "platform/PosixPaths.h"
 #include "platform/StagingName.h"
-
 
 #include <algorithm>
 
@@ -19,7 +19,6 @@ namespace spinforge {
 namespace {
 
 using PosixPaths::Place;
-using PosixPaths::placeOf;
 
 constexpr qint64 kMiB = 1024 * 1024;
 // A copy goes in steps of this size: small enough to keep each step, and the flush at the end, short
@@ -87,67 +86,150 @@ ssize_t copyStep(int from, int to, bool& useSendfile) {
 
 }  // namespace
 
-FileResult<Folder> PosixFileSystem::openFolder(const QString& path, Reach reach) {
-    if (stopped()) return failed(FileAction::open, path, ECANCELED);
-    UniqueFd fd(::open(FileNames::encode(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd.isOpen()) return failed(FileAction::open, path);
-    return Folder(*this, std::move(fd), path, reach);
-}
+class PosixFileSystem::InputImpl final : public InputFile::Impl {
+public:
+    InputImpl(const PosixFileSystem& files, UniqueFd fd, QString path, qint64 size)
+        : files_(files), fd_(std::move(fd)), path_(std::move(path)), size_(size) {}
+
+    int fd() const { return fd_.get(); }
+    qint64 size() const override { return size_; }
+    FileResult<qint64> read(char* buffer, qint64 capacity) override;
+
+private:
+    bool stopped() const { return files_.stopped(); }
+
+    const PosixFileSystem& files_;
+    UniqueFd fd_;
+    const QString path_;
+    const qint64 size_;
+};
+
+class PosixFileSystem::StagedImpl final : public StagedFile::Impl {
+public:
+    StagedImpl(const PosixFileSystem& files, UniqueFd file, UniqueFd folder, QByteArray stagingName,
+               QByteArray finalName, QString path, Reach reach)
+        : files_(files),
+          file_(std::move(file)),
+          folder_(std::move(folder)),
+          stagingName_(std::move(stagingName)),
+          finalName_(std::move(finalName)),
+          path_(std::move(path)),
+          reach_(reach) {}
+
+    qint64 bytesWritten() const override { return written_; }
+    FileStatus write(const char* data, qint64 size) override;
+    FileStatus copyFrom(InputFile::Impl& source) override;
+    FileStatus flush(bool dropCache) override;
+    Opened<InputFile::Impl> readBack() override;
+    FileStatus commit() override;
+    FileStatus discard() override;
+
+private:
+    bool stopped() const { return files_.stopped(); }
+
+    const PosixFileSystem& files_;
+    UniqueFd file_;
+    const UniqueFd folder_;
+    const QByteArray stagingName_;
+    const QByteArray finalName_;
+    const QString path_;  // the final name's, as failures name it
+    const Reach reach_;
+    qint64 written_ = 0;
+    bool committed_ = false;
+};
+
+class PosixFileSystem::FolderImpl final : public Folder::Impl {
+public:
+    FolderImpl(const PosixFileSystem& files, UniqueFd fd, QString path, Reach reach)
+        : files_(files), fd_(std::move(fd)), path_(std::move(path)), reach_(reach) {}
+
+    Opened<Folder::Impl> openFolder(const QString& relative) const override;
+    FileStatus makeFolders(const QString& relative) const override;
+    FileResult<FileInfo> inspect(const QString& relative) const override;
+    FileResult<QStringList> list(const QString& relative) const override;
+    Opened<InputFile::Impl> openForReading(const QString& relative) const override;
+    FileResult<QByteArray> readSmallFile(const QString& relative, qint64 maxBytes) const override;
+    FileStatus checkWritable() const override;
+    Opened<StagedFile::Impl> stage(const QString& relative) const override;
+    FileStatus remove(const QString& relative) const override;
+
+private:
+    bool stopped() const { return files_.stopped(); }
+    QString pathOf(const QString& relative) const { return pathBelow(path_, relative); }
+    Place placeOf(const QString& relative) const {
+        return PosixPaths::placeOf(fd_.get(), reach_, relative, files_.walk_);
+    }
+    UniqueFd openFolderBelow(const QString& relative) const {
+        return PosixPaths::openFolderBelow(fd_.get(), reach_, FileNames::encode(relative), files_.walk_);
+    }
+
+    const PosixFileSystem& files_;
+    const UniqueFd fd_;
+    const QString path_;
+    const Reach reach_;
+};
 
 FileResult<FileInfo> PosixFileSystem::inspect(const QString& path) {
     if (stopped()) return failed(FileAction::inspect, path, ECANCELED);
     return statxAt(AT_FDCWD, FileNames::encode(path).constData(), 0, path);
 }
 
-FileResult<Folder> PosixFileSystem::openFolder(const Folder& folder, const QString& relative) {
-    if (stopped()) return failed(FileAction::open, folder.pathOf(relative), ECANCELED);
-    UniqueFd fd = PosixPaths::openFolderBelow(folder, FileNames::encode(relative), walk_);
-    if (!fd.isOpen()) return failed(FileAction::open, folder.pathOf(relative));
-    return Folder(folder.files(), std::move(fd), folder.pathOf(relative), folder.reach());
+Opened<Folder::Impl> PosixFileSystem::openImpl(const QString& path, Reach reach) {
+    if (stopped()) return failed(FileAction::open, path, ECANCELED);
+    UniqueFd fd(::open(FileNames::encode(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.isOpen()) return failed(FileAction::open, path);
+    return Opened<Folder::Impl>(std::make_unique<FolderImpl>(*this, std::move(fd), path, reach));
 }
 
-FileStatus PosixFileSystem::makeFolders(const Folder& folder, const QString& relative) {
-    if (stopped()) return failed(FileAction::createFolder, folder.pathOf(relative), ECANCELED);
+Opened<Folder::Impl> PosixFileSystem::FolderImpl::openFolder(const QString& relative) const {
+    if (stopped()) return failed(FileAction::open, pathOf(relative), ECANCELED);
+    UniqueFd fd = openFolderBelow(relative);
+    if (!fd.isOpen()) return failed(FileAction::open, pathOf(relative));
+    return Opened<Folder::Impl>(std::make_unique<FolderImpl>(files_, std::move(fd), pathOf(relative), reach_));
+}
+
+FileStatus PosixFileSystem::FolderImpl::makeFolders(const QString& relative) const {
+    if (stopped()) return failed(FileAction::createFolder, pathOf(relative), ECANCELED);
     // Step by step: each folder is made if missing, then entered, on a drive without following a
     // link, so a link anywhere on the way stops the walk.
-    UniqueFd current(::fcntl(folder.fd(), F_DUPFD_CLOEXEC, 0));
-    const int noFollow = PosixPaths::noFollowFor(folder.reach());
+    UniqueFd current(::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0));
+    const int noFollow = PosixPaths::noFollowFor(reach_);
     for (const QByteArray& part : FileNames::encode(relative).split('/')) {
         if (!current.isOpen()) break;
         if (part.isEmpty()) continue;
-        if (!PosixPaths::isPlainName(part)) return failed(FileAction::createFolder, folder.pathOf(relative), EINVAL);
+        if (!PosixPaths::isPlainName(part)) return failed(FileAction::createFolder, pathOf(relative), EINVAL);
         if (::mkdirat(current.get(), part.constData(), 0755) != 0 && errno != EEXIST)
-            return failed(FileAction::createFolder, folder.pathOf(relative));
+            return failed(FileAction::createFolder, pathOf(relative));
         UniqueFd next(::openat(current.get(), part.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | noFollow));
         struct stat info {};
         if (!next.isOpen() && errno == ENOTDIR && noFollow &&
             ::fstatat(current.get(), part.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode))
             errno = ELOOP;
         if (next.isOpen())
-            if (const int crossed = PosixPaths::crossing(folder.reach(), current.get(), next.get()))
-                return failed(FileAction::createFolder, folder.pathOf(relative), crossed);
+            if (const int crossed = PosixPaths::crossing(reach_, current.get(), next.get()))
+                return failed(FileAction::createFolder, pathOf(relative), crossed);
         current = std::move(next);
     }
-    if (!current.isOpen()) return failed(FileAction::createFolder, folder.pathOf(relative));
+    if (!current.isOpen()) return failed(FileAction::createFolder, pathOf(relative));
     return {};
 }
 
-FileResult<FileInfo> PosixFileSystem::inspect(const Folder& folder, const QString& relative) {
-    if (stopped()) return failed(FileAction::inspect, folder.pathOf(relative), ECANCELED);
-    if (relative.isEmpty()) return statxAt(folder.fd(), "", AT_EMPTY_PATH, folder.path());
-    const Place place = placeOf(folder, relative, walk_);
-    if (place.error) return failed(FileAction::inspect, folder.pathOf(relative), place.error);
-    if (const int crossed = PosixPaths::crossingAt(folder.reach(), place.folder.get(), place.name.constData()))
-        return failed(FileAction::inspect, folder.pathOf(relative), crossed);
-    const int flags = folder.reach() == Reach::beneath ? AT_SYMLINK_NOFOLLOW : 0;
-    return statxAt(place.folder.get(), place.name.constData(), flags, folder.pathOf(relative));
+FileResult<FileInfo> PosixFileSystem::FolderImpl::inspect(const QString& relative) const {
+    if (stopped()) return failed(FileAction::inspect, pathOf(relative), ECANCELED);
+    if (relative.isEmpty()) return statxAt(fd_.get(), "", AT_EMPTY_PATH, path_);
+    const Place place = placeOf(relative);
+    if (place.error) return failed(FileAction::inspect, pathOf(relative), place.error);
+    if (const int crossed = PosixPaths::crossingAt(reach_, place.folder.get(), place.name.constData()))
+        return failed(FileAction::inspect, pathOf(relative), crossed);
+    const int flags = reach_ == Reach::beneath ? AT_SYMLINK_NOFOLLOW : 0;
+    return statxAt(place.folder.get(), place.name.constData(), flags, pathOf(relative));
 }
 
-FileResult<QStringList> PosixFileSystem::list(const Folder& folder, const QString& relative) {
-    if (stopped()) return failed(FileAction::list, folder.pathOf(relative), ECANCELED);
-    UniqueFd listed = PosixPaths::openFolderBelow(folder, FileNames::encode(relative), walk_);
+FileResult<QStringList> PosixFileSystem::FolderImpl::list(const QString& relative) const {
+    if (stopped()) return failed(FileAction::list, pathOf(relative), ECANCELED);
+    UniqueFd listed = openFolderBelow(relative);
     DIR* entries = listed.isOpen() ? ::fdopendir(listed.get()) : nullptr;
-    if (!entries) return failed(FileAction::list, folder.pathOf(relative));
+    if (!entries) return failed(FileAction::list, pathOf(relative));
     listed.release();  // closedir closes it
     QStringList names;
     while (const dirent* entry = ::readdir(entries)) {
@@ -158,33 +240,33 @@ FileResult<QStringList> PosixFileSystem::list(const Folder& folder, const QStrin
     return names;
 }
 
-FileResult<InputFile> PosixFileSystem::openForReading(const Folder& folder, const QString& relative) {
-    if (stopped()) return failed(FileAction::open, folder.pathOf(relative), ECANCELED);
-    const QString path = folder.pathOf(relative);
-    const Place place = placeOf(folder, relative, walk_);
+Opened<InputFile::Impl> PosixFileSystem::FolderImpl::openForReading(const QString& relative) const {
+    if (stopped()) return failed(FileAction::open, pathOf(relative), ECANCELED);
+    const QString path = pathOf(relative);
+    const Place place = placeOf(relative);
     if (place.error) return failed(FileAction::open, path, place.error);
     // Non-blocking, so that a FIFO put where a file should be can't stall the agent; only a
     // regular file is read.
     UniqueFd fd(::openat(place.folder.get(), place.name.constData(),
-                         O_RDONLY | O_NONBLOCK | O_CLOEXEC | PosixPaths::noFollowFor(folder.reach())));
+                         O_RDONLY | O_NONBLOCK | O_CLOEXEC | PosixPaths::noFollowFor(reach_)));
     struct stat info {};
     if (!fd.isOpen() || ::fstat(fd.get(), &info) != 0) return failed(FileAction::open, path);
-    if (const int crossed = PosixPaths::crossing(folder.reach(), place.folder.get(), fd.get()))
+    if (const int crossed = PosixPaths::crossing(reach_, place.folder.get(), fd.get()))
         return failed(FileAction::open, path, crossed);
     if (!S_ISREG(info.st_mode)) return failed(FileAction::open, path, S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
-    return InputFile(folder.files(), std::move(fd), path, qint64(info.st_size));
+    return Opened<InputFile::Impl>(std::make_unique<InputImpl>(files_, std::move(fd), path, qint64(info.st_size)));
 }
 
-FileResult<QByteArray> PosixFileSystem::readSmallFile(const Folder& folder, const QString& relative, qint64 maxBytes) {
-    if (stopped()) return failed(FileAction::open, folder.pathOf(relative), ECANCELED);
-    const QString path = folder.pathOf(relative);
-    const Place place = placeOf(folder, relative, walk_);
+FileResult<QByteArray> PosixFileSystem::FolderImpl::readSmallFile(const QString& relative, qint64 maxBytes) const {
+    if (stopped()) return failed(FileAction::open, pathOf(relative), ECANCELED);
+    const QString path = pathOf(relative);
+    const Place place = placeOf(relative);
     if (place.error) return failed(FileAction::open, path, place.error);
     // Small files come from outside (a drive's marker): never through a link, never waiting.
     UniqueFd fd(::openat(place.folder.get(), place.name.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
     struct stat info {};
     if (!fd.isOpen() || ::fstat(fd.get(), &info) != 0) return failed(FileAction::open, path);
-    if (const int crossed = PosixPaths::crossing(folder.reach(), place.folder.get(), fd.get()))
+    if (const int crossed = PosixPaths::crossing(reach_, place.folder.get(), fd.get()))
         return failed(FileAction::open, path, crossed);
     if (!S_ISREG(info.st_mode)) return failed(FileAction::open, path, EINVAL);
     if (info.st_size > maxBytes) return failed(FileAction::read, path, EFBIG);
@@ -202,16 +284,16 @@ FileResult<QByteArray> PosixFileSystem::readSmallFile(const Folder& folder, cons
     }
 }
 
-FileStatus PosixFileSystem::checkWritable(const Folder& folder) {
-    if (stopped()) return failed(FileAction::write, folder.path(), ECANCELED);
-    if (::faccessat(folder.fd(), ".", W_OK, 0) != 0) return failed(FileAction::write, folder.path());
+FileStatus PosixFileSystem::FolderImpl::checkWritable() const {
+    if (stopped()) return failed(FileAction::write, path_, ECANCELED);
+    if (::faccessat(fd_.get(), ".", W_OK, 0) != 0) return failed(FileAction::write, path_);
     return {};
 }
 
-FileResult<StagedFile> PosixFileSystem::stage(const Folder& folder, const QString& relative) {
-    if (stopped()) return failed(FileAction::write, folder.pathOf(relative), ECANCELED);
-    const QString path = folder.pathOf(relative);
-    Place place = placeOf(folder, relative, walk_);
+Opened<StagedFile::Impl> PosixFileSystem::FolderImpl::stage(const QString& relative) const {
+    if (stopped()) return failed(FileAction::write, pathOf(relative), ECANCELED);
+    const QString path = pathOf(relative);
+    Place place = placeOf(relative);
     if (place.error) return failed(FileAction::write, path, place.error);
     // Fails now rather than at the rename, after the whole file was written.
     if (place.name.size() > StagingName::maxBytes) return failed(FileAction::write, path, ENAMETOOLONG);
@@ -220,90 +302,102 @@ FileResult<StagedFile> PosixFileSystem::stage(const Folder& folder, const QStrin
     // O_EXCL: never into an existing file, nor through a link.
     UniqueFd fd(::openat(place.folder.get(), staging.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
     if (!fd.isOpen()) return failed(FileAction::write, path);
-    return StagedFile(folder.files(), std::move(fd), std::move(place.folder), staging, place.name, path, folder.reach());
+    return Opened<StagedFile::Impl>(std::make_unique<StagedImpl>(files_, std::move(fd), std::move(place.folder), staging,
+                                                                 place.name, path, reach_));
 }
 
-FileStatus PosixFileSystem::remove(const Folder& folder, const QString& relative) {
-    if (stopped()) return failed(FileAction::remove, folder.pathOf(relative), ECANCELED);
-    const Place place = placeOf(folder, relative, walk_);
-    if (place.error) return failed(FileAction::remove, folder.pathOf(relative), place.error);
+FileStatus PosixFileSystem::FolderImpl::remove(const QString& relative) const {
+    if (stopped()) return failed(FileAction::remove, pathOf(relative), ECANCELED);
+    const Place place = placeOf(relative);
+    if (place.error) return failed(FileAction::remove, pathOf(relative), place.error);
     if (::unlinkat(place.folder.get(), place.name.constData(), 0) != 0)
-        return failed(FileAction::remove, folder.pathOf(relative));
+        return failed(FileAction::remove, pathOf(relative));
     return {};
 }
 
-FileResult<qint64> PosixFileSystem::read(InputFile& file, char* buffer, qint64 capacity) {
-    if (stopped()) return failed(FileAction::read, file.path(), ECANCELED);
+FileResult<qint64> PosixFileSystem::InputImpl::read(char* buffer, qint64 capacity) {
+    if (stopped()) return failed(FileAction::read, path_, ECANCELED);
     for (;;) {
-        const ssize_t n = ::read(file.fd(), buffer, size_t(capacity));
+        const ssize_t n = ::read(fd_.get(), buffer, size_t(capacity));
         if (n >= 0) return qint64(n);
-        if (errno != EINTR) return failed(FileAction::read, file.path());
-        if (stopped()) return failed(FileAction::read, file.path(), ECANCELED);
+        if (errno != EINTR) return failed(FileAction::read, path_);
+        if (stopped()) return failed(FileAction::read, path_, ECANCELED);
     }
 }
 
-FileStatus PosixFileSystem::write(StagedFile& file, const char* data, qint64 size) {
-    if (stopped()) return failed(FileAction::write, file.path(), ECANCELED);
-    const qint64 before = file.bytesWritten();
+FileStatus PosixFileSystem::StagedImpl::write(const char* data, qint64 size) {
+    if (stopped()) return failed(FileAction::write, path_, ECANCELED);
+    const qint64 before = written_;
     while (size > 0) {
-        const ssize_t n = ::write(file.fd(), data, size_t(size));
+        const ssize_t n = ::write(file_.get(), data, size_t(size));
         if (n < 0 && errno == EINTR && !stopped()) continue;
-        if (n < 0 && errno == EINTR) return failed(FileAction::write, file.path(), ECANCELED);
-        if (n < 0) return failed(FileAction::write, file.path());
+        if (n < 0 && errno == EINTR) return failed(FileAction::write, path_, ECANCELED);
+        if (n < 0) return failed(FileAction::write, path_);
         data += n;
         size -= n;
-        file.countWritten(n);
+        written_ += n;
     }
-    startWriteBack(file.fd(), before, file.bytesWritten());
+    startWriteBack(file_.get(), before, written_);
     return {};
 }
 
-FileStatus PosixFileSystem::copy(InputFile& source, StagedFile& target) {
+FileStatus PosixFileSystem::StagedImpl::copyFrom(InputFile::Impl& source) {
+    // The kernel's copy runs between two descriptors: both files must be this file system's.
+    const auto* input = dynamic_cast<const InputImpl*>(&source);
+    if (!input) return failed(FileAction::write, path_, EXDEV);
     bool useSendfile = false;
     for (;;) {
         // Between steps: a stop waits for one step at most.
-        if (stopped()) return failed(FileAction::write, target.path(), ECANCELED);
-        const qint64 before = target.bytesWritten();
-        const ssize_t n = copyStep(source.fd(), target.fd(), useSendfile);
+        if (stopped()) return failed(FileAction::write, path_, ECANCELED);
+        const qint64 before = written_;
+        const ssize_t n = copyStep(input->fd(), file_.get(), useSendfile);
         if (n < 0 && errno == EINTR) continue;  // the stop request is looked at first
-        if (n < 0) return failed(FileAction::write, target.path());
+        if (n < 0) return failed(FileAction::write, path_);
         if (n == 0) return {};
-        target.countWritten(n);
-        paceWriteBack(target.fd(), before, target.bytesWritten());
+        written_ += n;
+        paceWriteBack(file_.get(), before, written_);
     }
 }
 
-FileStatus PosixFileSystem::flush(StagedFile& file, bool dropCache) {
-    if (stopped()) return failed(FileAction::flush, file.path(), ECANCELED);
-    if (::fsync(file.fd()) != 0) return failed(FileAction::flush, file.path());
+FileStatus PosixFileSystem::StagedImpl::flush(bool dropCache) {
+    if (stopped()) return failed(FileAction::flush, path_, ECANCELED);
+    if (::fsync(file_.get()) != 0) return failed(FileAction::flush, path_);
     // Clean pages only go once they are on the device, hence after the flush.
-    if (dropCache) ::posix_fadvise(file.fd(), 0, 0, POSIX_FADV_DONTNEED);
+    if (dropCache) ::posix_fadvise(file_.get(), 0, 0, POSIX_FADV_DONTNEED);
     return {};
 }
 
-FileResult<InputFile> PosixFileSystem::readBack(StagedFile& file) {
-    if (stopped()) return failed(FileAction::read, file.path(), ECANCELED);
-    UniqueFd fd(::fcntl(file.fd(), F_DUPFD_CLOEXEC, 0));
-    if (!fd.isOpen() || ::lseek(fd.get(), 0, SEEK_SET) != 0) return failed(FileAction::read, file.path());
-    return InputFile(file.files(), std::move(fd), file.path(), file.bytesWritten());
+Opened<InputFile::Impl> PosixFileSystem::StagedImpl::readBack() {
+    if (stopped()) return failed(FileAction::read, path_, ECANCELED);
+    UniqueFd fd(::fcntl(file_.get(), F_DUPFD_CLOEXEC, 0));
+    if (!fd.isOpen() || ::lseek(fd.get(), 0, SEEK_SET) != 0) return failed(FileAction::read, path_);
+    return Opened<InputFile::Impl>(std::make_unique<InputImpl>(files_, std::move(fd), path_, written_));
 }
 
-FileStatus PosixFileSystem::commit(StagedFile& file) {
-    if (stopped()) return failed(FileAction::rename, file.path(), ECANCELED);
-    const int folder = file.folderFd();
+FileStatus PosixFileSystem::StagedImpl::commit() {
+    if (stopped()) return failed(FileAction::rename, path_, ECANCELED);
+    const int folder = folder_.get();
     struct stat info {};
     // On a drive nothing is written through a link, not even by replacing it.
-    if (file.reach() == Reach::beneath && ::fstatat(folder, file.finalName().constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+    if (reach_ == Reach::beneath && ::fstatat(folder, finalName_.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISLNK(info.st_mode))
-        return failed(FileAction::rename, file.path(), ELOOP);
+        return failed(FileAction::rename, path_, ELOOP);
     // Nor over another drive mounted where the file goes.
-    if (const int crossed = PosixPaths::crossingAt(file.reach(), folder, file.finalName().constData()))
-        return failed(FileAction::rename, file.path(), crossed);
-    if (::renameat(folder, file.stagingName().constData(), folder, file.finalName().constData()) != 0)
-        return failed(FileAction::rename, file.path());
-    file.markCommitted();
-    if (const int error = flushFolder(folder)) return failed(FileAction::flush, file.path(), error);
+    if (const int crossed = PosixPaths::crossingAt(reach_, folder, finalName_.constData()))
+        return failed(FileAction::rename, path_, crossed);
+    if (::renameat(folder, stagingName_.constData(), folder, finalName_.constData()) != 0)
+        return failed(FileAction::rename, path_);
+    committed_ = true;
+    if (const int error = flushFolder(folder)) return failed(FileAction::flush, path_, error);
     return {};
+}
+
+FileStatus PosixFileSystem::StagedImpl::discard() {
+    // Closed first: some FUSE drives keep a file removed while open as a hidden one.
+    file_.reset();
+    // Not stopped by a stop request: what a stop leaves half-written goes too.
+    if (committed_ || ::unlinkat(folder_.get(), stagingName_.constData(), 0) == 0) return {};
+    return failed(FileAction::remove, pathBelow(path_.left(path_.lastIndexOf(u'/')), FileNames::decode(stagingName_)));
 }
 
 }  // namespace spinforge

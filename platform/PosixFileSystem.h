@@ -3,7 +3,7 @@
 // its held root without following links (see PosixPaths); every write is staged and flushed before
 // it is renamed into place. Once `stop` is requested every operation fails with ECANCELED, a copy
 // or a read in the middle of a large file at its next block. Stateless otherwise; one instance
-// serves the whole process. Main thread.
+// serves the whole process and must outlive every handle it gave out. Main thread.
 
 #include "platform/FileSystem.h"
 #include "platform/PosixPaths.h"
@@ -18,26 +18,15 @@ public:
     explicit PosixFileSystem(const StopRequest* stop = nullptr, PosixPaths::Walk walk = PosixPaths::Walk::openat2)
         : stop_(stop), walk_(walk) {}
 
-    FileResult<Folder> openFolder(const QString& path, Reach reach) override;
     FileResult<FileInfo> inspect(const QString& path) override;
-
-    FileResult<Folder> openFolder(const Folder& folder, const QString& relative) override;
-    FileStatus makeFolders(const Folder& folder, const QString& relative) override;
-    FileResult<FileInfo> inspect(const Folder& folder, const QString& relative) override;
-    FileResult<QStringList> list(const Folder& folder, const QString& relative) override;
-    FileResult<InputFile> openForReading(const Folder& folder, const QString& relative) override;
-    FileResult<QByteArray> readSmallFile(const Folder& folder, const QString& relative, qint64 maxBytes) override;
-    FileStatus checkWritable(const Folder& folder) override;
-    FileResult<StagedFile> stage(const Folder& folder, const QString& relative) override;
-    FileStatus remove(const Folder& folder, const QString& relative) override;
-    FileResult<qint64> read(InputFile& file, char* buffer, qint64 capacity) override;
-    FileStatus write(StagedFile& file, const char* data, qint64 size) override;
-    FileStatus copy(InputFile& source, StagedFile& target) override;
-    FileStatus flush(StagedFile& file, bool dropCache) override;
-    FileResult<InputFile> readBack(StagedFile& file) override;
-    FileStatus commit(StagedFile& file) override;
+    Opened<Folder::Impl> openImpl(const QString& path, Reach reach) override;
 
 private:
+    // The objects it gives out, each holding its descriptors (PosixFileSystem.cpp).
+    class FolderImpl;
+    class InputImpl;
+    class StagedImpl;
+
     bool stopped() const { return stop_ && stop_->isRequested(); }
 
     const StopRequest* const stop_;

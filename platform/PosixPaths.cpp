@@ -98,13 +98,13 @@ bool isPlainName(const QByteArray& name) {
     return !name.isEmpty() && name != "." && name != ".." && !name.contains('/');
 }
 
-UniqueFd openFolderBelow(const Folder& folder, const QByteArray& relative, Walk walk) {
-    if (relative.isEmpty()) return UniqueFd(::fcntl(folder.fd(), F_DUPFD_CLOEXEC, 0));
-    if (folder.reach() == Reach::beneath) return walkBeneath(folder.fd(), relative, walk);
-    return UniqueFd(::openat(folder.fd(), relative.constData(), kFolderFlags));
+UniqueFd openFolderBelow(int folder, Reach reach, const QByteArray& relative, Walk walk) {
+    if (relative.isEmpty()) return UniqueFd(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
+    if (reach == Reach::beneath) return walkBeneath(folder, relative, walk);
+    return UniqueFd(::openat(folder, relative.constData(), kFolderFlags));
 }
 
-Place placeOf(const Folder& folder, const QString& relative, Walk walk) {
+Place placeOf(int folder, Reach reach, const QString& relative, Walk walk) {
     const QByteArray bytes = FileNames::encode(relative);
     const qsizetype slash = bytes.lastIndexOf('/');
     Place place;
@@ -113,7 +113,7 @@ Place placeOf(const Folder& folder, const QString& relative, Walk walk) {
         place.error = EINVAL;
         return place;
     }
-    place.folder = openFolderBelow(folder, slash < 0 ? QByteArray() : bytes.left(slash), walk);
+    place.folder = openFolderBelow(folder, reach, slash < 0 ? QByteArray() : bytes.left(slash), walk);
     if (!place.folder.isOpen()) place.error = errno;
     return place;
 }

@@ -8,6 +8,7 @@
 // a drive holds too. Elsewhere paths resolve as they do for any program.
 
 #include "platform/FileSystem.h"
+#include "platform/UniqueFd.h"
 
 #include <QByteArray>
 
@@ -20,9 +21,9 @@ bool isPlainName(const QByteArray& name);
 // or always step by step (for tests of the walk itself).
 enum class Walk { openat2, stepByStep };
 
-// The folder at `relative` below `folder` (the folder itself when empty); closed with errno set
-// on failure.
-UniqueFd openFolderBelow(const Folder& folder, const QByteArray& relative, Walk walk);
+// The folder at `relative` below the held folder `folder`, reached as `reach` says (the folder
+// itself when empty); closed with errno set on failure.
+UniqueFd openFolderBelow(int folder, Reach reach, const QByteArray& relative, Walk walk);
 
 // Where a file below a folder is: its own folder, held open, and its name there.
 struct Place {
@@ -30,7 +31,7 @@ struct Place {
     QByteArray name;
     int error = 0;  // errno when the folder could not be reached or the name is not a plain one
 };
-Place placeOf(const Folder& folder, const QString& relative, Walk walk);
+Place placeOf(int folder, Reach reach, const QString& relative, Walk walk);
 
 // Flags that keep an open of a place's name from following a link where links are not followed.
 int noFollowFor(Reach reach);

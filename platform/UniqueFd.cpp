@@ -5,12 +5,6 @@
 
 namespace spinforge {
 
-int UniqueFd::close() {
-    if (fd_ < 0) return 0;
-    const int result = ::close(std::exchange(fd_, -1));
-    return result == 0 ? 0 : errno;
-}
-
 void UniqueFd::reset() {
     if (fd_ < 0) return;
     // Callers read errno of the call that failed before this handle let go of its descriptor.

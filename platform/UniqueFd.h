@@ -24,8 +24,6 @@ public:
 
     int get() const { return fd_; }
     bool isOpen() const { return fd_ >= 0; }
-    // Closes now; the errno of a failed close (a late write error on some file systems), else 0.
-    int close();
     // Closes now, ignoring any failure.
     void reset();
     // Hands the descriptor to an owner outside this class (fdopendir) and forgets it.

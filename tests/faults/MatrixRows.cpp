@@ -552,6 +552,13 @@ const std::vector<Row> kDriveRows{
      [](FaultMatrix& m) { m.swapBack(); }, Kind::failed,
      "Could not write the playlist Spinforge \u2014 DJ Demo.m3u8 on DJSTICK: the drive is no longer mounted",
      "a.mp3, b.mp3, c.mp3, d.mp3 new \u00b7 playlist old", kLibraryNew, 0, {}, {Disk::ext4}},
+    {24, "StagingFileNotRemoved", "I/O error (EIO) writing c.mp3, and again removing what of it was staged",
+     [](FaultMatrix& m) {
+         m.rig().files.failOn(Op::copy, "Demo Set/Techno/c.mp3", EIO, 1);
+         m.rig().files.failOn(Op::discard, "Demo Set/Techno/c.mp3", EIO, 1);
+     }, {}, Kind::failed, "Could not copy Techno/c.mp3 to DJSTICK: Input/output error",
+     "a.mp3, b.mp3 new \u00b7 playlist old \u00b7 c.mp3, d.mp3 missing; staging file left: c.mp3.spinforge-partial",
+     kLibraryNew},
 };
 
 const std::vector<Row> kLocalRows{

@@ -1,7 +1,9 @@
 #pragma once
 // The real file system with failures injected where a test asks for them: an errno at an operation
-// on matching paths, a FAT drive's refusals, and a hook before every operation. Paths are the ones
-// the engine opened things by: a drive's files below its mount point, the library's below it.
+// on matching paths, a FAT drive's refusals, and a hook before every operation. Each folder and file
+// it opens wraps the real one, so every operation on every handle comes here first, the removal of
+// a staging file let go of uncommitted included. Paths are the ones the engine opened things by: a
+// drive's files below its mount point, the library's below it.
 
 #include "platform/PosixFileSystem.h"
 
@@ -14,19 +16,10 @@ namespace testing_support {
 
 class FaultyFileSystem final : public spinforge::FileSystem {
 public:
-    using FileAction = spinforge::FileAction;
-    using FileInfo = spinforge::FileInfo;
-    using FileStatus = spinforge::FileStatus;
-    using Folder = spinforge::Folder;
-    using InputFile = spinforge::InputFile;
-    using Reach = spinforge::Reach;
-    using StagedFile = spinforge::StagedFile;
-    template <class T>
-    using FileResult = spinforge::FileResult<T>;
-
     enum class Op {
         openFolder, inspect, list, openForReading, read, readSmallFile, checkWritable,
-        makeFolders, stage, write, copy, flush, commit, remove
+        makeFolders, stage, write, copy, flush, commit, remove,
+        discard  // a staged file let go of: removed unless it was committed
     };
 
     // `stop`: what the real file system below is to heed, as the agent's does.
@@ -57,53 +50,15 @@ public:
         };
     }
 
-    FileResult<Folder> openFolder(const QString& path, Reach reach) override;
-    FileResult<FileInfo> inspect(const QString& path) override {
-        return guard(Op::inspect, FileAction::inspect, path, [&] { return real_.inspect(path); });
-    }
-    FileResult<Folder> openFolder(const Folder& folder, const QString& relative) override {
-        return guard(Op::openFolder, FileAction::open, folder.pathOf(relative), [&] { return real_.openFolder(folder, relative); });
-    }
-    FileStatus makeFolders(const Folder& folder, const QString& relative) override {
-        if (const int error = refusal(Op::makeFolders, folder.pathOf(relative))) return {FileAction::createFolder, folder.pathOf(relative), error};
-        return real_.makeFolders(folder, relative);
-    }
-    FileResult<FileInfo> inspect(const Folder& folder, const QString& relative) override;
-    FileResult<QStringList> list(const Folder& folder, const QString& relative) override {
-        return guard(Op::list, FileAction::list, folder.pathOf(relative), [&] { return real_.list(folder, relative); });
-    }
-    FileResult<InputFile> openForReading(const Folder& folder, const QString& relative) override {
-        return guard(Op::openForReading, FileAction::open, folder.pathOf(relative),
-                     [&] { return real_.openForReading(folder, relative); });
-    }
-    FileResult<QByteArray> readSmallFile(const Folder& folder, const QString& relative, qint64 maxBytes) override {
-        return guard(Op::readSmallFile, FileAction::open, folder.pathOf(relative),
-                     [&] { return real_.readSmallFile(folder, relative, maxBytes); });
-    }
-    FileStatus checkWritable(const Folder& folder) override {
-        return guard(Op::checkWritable, FileAction::write, folder.path(), [&] { return real_.checkWritable(folder); });
-    }
-    FileResult<StagedFile> stage(const Folder& folder, const QString& relative) override {
-        if (const int error = refusal(Op::stage, folder.pathOf(relative))) return FileStatus(FileAction::write, folder.pathOf(relative), error);
-        return real_.stage(folder, relative);
-    }
-    FileStatus remove(const Folder& folder, const QString& relative) override {
-        return guard(Op::remove, FileAction::remove, folder.pathOf(relative), [&] { return real_.remove(folder, relative); });
-    }
-    FileResult<qint64> read(InputFile& file, char* buffer, qint64 capacity) override {
-        return guard(Op::read, FileAction::read, file.path(), [&] { return real_.read(file, buffer, capacity); });
-    }
-    FileStatus write(StagedFile& file, const char* data, qint64 size) override {
-        return guard(Op::write, FileAction::write, file.path(), [&] { return real_.write(file, data, size); });
-    }
-    FileStatus copy(InputFile& source, StagedFile& target) override;
-    FileStatus flush(StagedFile& file, bool dropCache) override {
-        return guard(Op::flush, FileAction::flush, file.path(), [&] { return real_.flush(file, dropCache); });
-    }
-    FileResult<InputFile> readBack(StagedFile& file) override { return real_.readBack(file); }
-    FileStatus commit(StagedFile& file) override;
+    spinforge::FileResult<spinforge::FileInfo> inspect(const QString& path) override;
+    spinforge::Opened<spinforge::Folder::Impl> openImpl(const QString& path, spinforge::Reach reach) override;
 
 private:
+    // The wrappers of the real file system's objects (FaultyFileSystem.cpp).
+    class FolderImpl;
+    class InputImpl;
+    class StagedImpl;
+
     struct Rule {
         Op op;
         QString pathPart;
@@ -114,8 +69,8 @@ private:
 
     // The injected failure of `op` on `path`, else what `real` does; the hook runs first.
     template <class Real>
-    auto guard(Op op, FileAction action, const QString& path, Real real) -> decltype(real()) {
-        if (const int error = fails(op, path)) return FileStatus(action, path, error);
+    auto guard(Op op, spinforge::FileAction action, const QString& path, Real real) -> decltype(real()) {
+        if (const int error = fails(op, path)) return spinforge::FileStatus(action, path, error);
         return real();
     }
     int fails(Op op, const QString& path);
