@@ -3,7 +3,7 @@
 // setting, a line feed, the reference; without a line feed, no setting and all of it the reference.
 #include "fuzz/FuzzSupport.h"
 #include "records/SpinforgeError.h"
-#include "service/APIClient.h"
+#include "service/ServiceAddress.h"
 
 using namespace spinforge;
 using spinforge::fuzz::shown;
@@ -33,10 +33,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QString reference = QString::fromUtf8(lineEnd < 0 ? input : input.mid(lineEnd + 1));
     const QString context = (setting ? shown(*setting) : QStringLiteral("(no setting)")) + QStringLiteral(" + ") + shown(reference);
 
-    const std::optional<QUrl> base = APIClient::baseURLOf(setting);
+    const std::optional<QUrl> base = ServiceAddress::base(setting);
     if (base && !base->isValid()) violated("a base URL is valid", context);
     try {
-        const QUrl url = APIClient::requestURL(setting, reference);
+        const QUrl url = ServiceAddress::resolve(setting, reference);
         if (!base) violated("no request URL without a base URL", context);
         checkWebURL(url, context);
     } catch (const SpinforgeError& error) {

@@ -9,8 +9,8 @@
 //
 // Owned by the sync engine for the life of the process. Main thread only: operations are
 // coroutines resumed on the Qt event loop, and several may be in flight at once. Failures are
-// thrown: SpinforgeError for what the agent detects, TransportError, DecodingError and
-// FileError for the platform's own.
+// thrown: SpinforgeError for what the agent detects, PlatformError for what the network, the
+// decoder or (a download's destination) the file system report.
 
 #include "credentials/Settings.h"
 #include "platform/Keyring.h"
@@ -65,22 +65,13 @@ public:
     // them end now instead of staying suspended for good. For the end of the process.
     void abortRequests();
 
-    // The steps the operations are built from. `url` fails with invalidServer when there is no
-    // usable base or reference, and with invalidResponse when the reference resolves to anything
-    // but an http(s) URL, so no request ever reads a local file.
-    QUrl url(const QString& reference) const;
-    // The same two rules for a given "serverURL" setting (nullopt when there is none), with no
-    // settings file behind them: what the agent does with any stored address and reference.
-    static std::optional<QUrl> baseURLOf(const std::optional<QString>& serverURL);
-    // Whether `url` is one the agent may send a request to or open in a browser: http or https,
-    // in any letter case.
-    static bool isWebAddress(const QUrl& url) { return HttpSession::isWebAddress(url); }
-    static QUrl requestURL(const std::optional<QString>& serverURL, const QString& reference);
-    QNetworkRequest authenticatedRequest(const QString& path) const;
-    // `statusCode` is nullopt when the reply was not an HTTP response.
-    static void validate(std::optional<int> statusCode, const QByteArray& body);
-
 private:
+    // `reference` resolved against the stored server address (see ServiceAddress::resolve).
+    QUrl url(const QString& reference) const;
+    // A request for `path` carrying the device token: signedOut without one (checked first),
+    // invalidServer or invalidResponse for the address, and a network failure where the token
+    // would leave the encrypted line the user chose.
+    QNetworkRequest authenticatedRequest(const QString& path) const;
     // Sends `request` and returns the body of its 2xx reply, held in memory: past `mostKept` bytes
     // the reply is dropped and nullopt returned. Throws what the session and validate throw.
     QCoro::Task<std::optional<QByteArray>> fetch(HttpSession::Request request, qint64 mostKept,

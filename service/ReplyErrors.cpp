@@ -1,5 +1,9 @@
 #include "service/ReplyErrors.h"
 
+#include "records/SpinforgeError.h"
+
+#include <nlohmann/json.hpp>
+
 namespace spinforge::ReplyErrors {
 
 QString duration(std::chrono::milliseconds span) {
@@ -10,6 +14,19 @@ QString duration(std::chrono::milliseconds span) {
 
 QString serverName(const QUrl& url) {
     return url.port() >= 0 ? QStringLiteral("%1:%2").arg(url.host()).arg(url.port()) : url.host();
+}
+
+void validate(std::optional<int> statusCode, const QByteArray& body) {
+    if (!statusCode) throw SpinforgeError::invalidResponse();
+    if (*statusCode >= 200 && *statusCode <= 299) return;
+    const auto parsed = nlohmann::json::parse(body.begin(), body.end(), nullptr, false);
+    if (parsed.is_object()) {
+        const auto error = parsed.find("error");
+        if (error != parsed.end() && error->is_string())
+            throw SpinforgeError::server(QString::fromStdString(error->get<std::string>()));
+    }
+    if (*statusCode == 401) throw SpinforgeError::signedOut();
+    throw SpinforgeError::server(QStringLiteral("Server request failed (%1).").arg(*statusCode));
 }
 
 }  // namespace spinforge::ReplyErrors

@@ -3,6 +3,7 @@
 #include "credentials/Keychain.h"
 #include "platform/UDisksEjector.h"
 #include "records/UserText.h"
+#include "service/ServiceAddress.h"
 #include "shell/Alert.h"
 #include "shell/Detach.h"
 #include "shell/MenuText.h"
@@ -40,7 +41,7 @@ Look lookOf(SyncEngine::State::Kind kind) {
 std::optional<QUrl> dashboardURL(const std::optional<QString>& stored) {
     if (!stored || stored->isEmpty()) return std::nullopt;
     QUrl url(*stored, QUrl::StrictMode);
-    if (!url.isValid() || !APIClient::isWebAddress(url)) return std::nullopt;
+    if (!url.isValid() || !ServiceAddress::isWeb(url)) return std::nullopt;
     return url;
 }
 

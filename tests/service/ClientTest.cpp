@@ -1,6 +1,8 @@
 // The service client's own rules: references, replies, sign-in addresses, the token, redirects.
 #include "service/APIClient.h"
+#include "service/ReplyErrors.h"
 #include "service/ReplyParser.h"
+#include "service/ServiceAddress.h"
 #include "support/Await.h"
 #include "support/DevServer.h"
 #include "support/Fakes.h"
@@ -48,9 +50,10 @@ TEST_F(ClientRules, ReferencesResolveAgainstTheStoredAddressAndOnlyToTheWeb) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.stored) + " + " + c.reference);
-        settings.setServerURL(QString::fromUtf8(c.stored));
         QString resolved;
-        const std::string failure = failureOf([&] { resolved = client.url(QString::fromUtf8(c.reference)).toString(); });
+        const std::string failure = failureOf([&] {
+            resolved = ServiceAddress::resolve(QString::fromUtf8(c.stored), QString::fromUtf8(c.reference)).toString();
+        });
         EXPECT_EQ(failure == "no failure" ? resolved.toStdString() : failure, c.expected);
     }
 }
@@ -58,7 +61,6 @@ TEST_F(ClientRules, ReferencesResolveAgainstTheStoredAddressAndOnlyToTheWeb) {
 // An encrypted line to the service, once chosen, is never left with the token: not for a
 // download the manifest points elsewhere. A plain-http service is the user's choice.
 TEST_F(ClientRules, TheTokenNeverTravelsInClearFromAnEncryptedService) {
-    signIn("tok");
     struct Case {
         const char* stored;
         const char* reference;
@@ -74,8 +76,11 @@ TEST_F(ClientRules, TheTokenNeverTravelsInClearFromAnEncryptedService) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.stored) + " + " + c.reference);
-        settings.setServerURL(QString::fromUtf8(c.stored));
-        EXPECT_EQ(failureOf([&] { client.authenticatedRequest(QString::fromUtf8(c.reference)); }), c.failure);
+        const QString stored = QString::fromUtf8(c.stored);
+        EXPECT_EQ(failureOf([&] {
+                      ServiceAddress::requireTokenStaysEncrypted(stored, ServiceAddress::resolve(stored, QString::fromUtf8(c.reference)));
+                  }),
+                  c.failure);
     }
 }
 
@@ -126,7 +131,7 @@ TEST(ReplyFraming, TheHeaderIsBoundedAndTheBodyAsLongAsTheReplySays) {
             parser.feed(c.reply.data(), qint64(c.reply.size()));
             parser.closed();
             outcome = std::to_string(status) + ' ' + body;
-        } catch (const ReplyParser::Broken& broken) {
+        } catch (const PlatformError& broken) {
             outcome = broken.what();
         }
         EXPECT_EQ(outcome, c.outcome);
@@ -150,7 +155,7 @@ TEST(ClientValidate, StatusAndErrorTextDecideTheFailure) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.body) + " / " + std::to_string(c.status.value_or(-1)));
-        EXPECT_EQ(failureOf([&] { APIClient::validate(c.status, QByteArray(c.body)); }), c.failure);
+        EXPECT_EQ(failureOf([&] { ReplyErrors::validate(c.status, QByteArray(c.body)); }), c.failure);
     }
 }
 
@@ -166,7 +171,7 @@ TEST_F(ClientRules, SignInRefusesUnusableAddressesBeforeStoringAnything) {
 
 // The token is checked before the address, and sent exactly as stored.
 TEST_F(ClientRules, RequestsCarryTheStoredTokenVerbatimAndNoneGoesOutWithoutIt) {
-    EXPECT_EQ(failureOf([&] { client.authenticatedRequest("/api/client/manifest"); }), "Sign in to this Mac first.");
+    EXPECT_EQ(failureOf([&] { testing_support::await(client.manifest()); }), "Sign in to this Mac first.");
     testing_support::DevServer service({.tokens = {"t\u00f8k en"}});
     settings.setServerURL(QString::fromStdString(service.baseUrl()));
     EXPECT_EQ(failureOf([&] { testing_support::await(client.report(3, true)); }), "no failure");
