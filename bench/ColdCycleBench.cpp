@@ -43,7 +43,7 @@ std::vector<std::string> curlCommand(const spinforge::Manifest& manifest, const 
     const QUrl base(QString::fromStdString(serverURL));
     for (const spinforge::Track& track : manifest.tracks) {
         argv.push_back("-o");
-        argv.push_back(folder + '/' + track.relativePath.toStdString());
+        argv.push_back(folder + '/' + track.relativePath.text().toStdString());
         argv.push_back(base.resolved(QUrl(track.downloadURL)).toString().toStdString());
     }
     return argv;

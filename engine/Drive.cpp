@@ -1,6 +1,6 @@
 #include "engine/Drive.h"
 
-#include "engine/FileError.h"
+#include "records/PlatformError.h"
 #include "platform/MountTable.h"
 
 #include <cerrno>
@@ -24,7 +24,8 @@ bool Drive::isStillMounted() const {
 }
 
 void Drive::requireMounted(const QString& action) const {
-    if (!isStillMounted()) throw FileError(action, ENODEV, QStringLiteral("the drive is no longer mounted"));
+    if (!isStillMounted())
+        throw PlatformError(PlatformError::Kind::file, action, QStringLiteral("the drive is no longer mounted"));
 }
 
 std::optional<USBMarker> Drive::marker() const {

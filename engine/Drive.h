@@ -30,7 +30,7 @@ public:
     // the mount point. False once the drive was pulled out, unmounted (lazily too) or swapped for
     // another at the same point.
     bool isStillMounted() const;
-    // Throws FileError "<action>: the drive is no longer mounted" unless it is.
+    // Throws a file PlatformError "<action>: the drive is no longer mounted" unless it is.
     void requireMounted(const QString& action) const;
     // The registration marker, read through the held root: only a small regular file counts, and
     // nothing on the drive can make the read wait.

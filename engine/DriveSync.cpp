@@ -1,10 +1,9 @@
 #include "engine/DriveSync.h"
 
-#include "engine/DriveErrors.h"
+#include "engine/FileFailure.h"
 #include "engine/Integrity.h"
 #include "engine/Playlist.h"
 #include "engine/TrackFile.h"
-#include "records/PathSafety.h"
 
 #include <QFileInfo>
 #include <QHash>
@@ -22,12 +21,13 @@ const QString kTask = QStringLiteral("sync");
 std::optional<std::pair<QString, QString>> firstCaseClash(const Manifest& manifest) {
     QHash<QString, QString> firstOfName;  // a case-folded path, and the first track with it
     for (const Track& track : manifest.tracks) {
-        const QString folded = track.relativePath.toCaseFolded();
+        const QString& path = track.relativePath.text();
+        const QString folded = path.toCaseFolded();
         const auto earlier = firstOfName.constFind(folded);
         if (earlier == firstOfName.cend())
-            firstOfName.insert(folded, track.relativePath);
-        else if (*earlier != track.relativePath)
-            return std::pair(*earlier, track.relativePath);
+            firstOfName.insert(folded, path);
+        else if (*earlier != path)
+            return std::pair(*earlier, path);
     }
     return std::nullopt;
 }
@@ -59,44 +59,41 @@ void requireDistinctNames(const Drive& drive, const QString& driveFolder, const 
     if (!clash) return;
     // The account's folder exists by now; a drive that ignores case finds it under any spelling.
     if (!ignoresCase(drive.root(), driveFolder, swappedCase(driveFolder))) return;
-    throw FileError(QStringLiteral("Could not copy %1 to %2").arg(clash->first, drive.name()), EEXIST,
-                    QStringLiteral("the drive does not tell capital from small letters, so it can't hold both %1 and %2")
-                        .arg(clash->first, clash->second));
+    throw PlatformError(PlatformError::Kind::file, QStringLiteral("Could not copy %1 to %2").arg(clash->first, drive.name()),
+                        QStringLiteral("the drive does not tell capital from small letters, so it can't hold both %1 and %2")
+                            .arg(clash->first, clash->second));
 }
 
-TrackFile::Failures failuresOf(const Drive& drive, const QString& relativePath, const QString& onDrive) {
-    const auto worded = [&drive, onDrive](QString action) {
-        return [&drive, onDrive, action](const FileStatus& status) {
-            return DriveErrors::failure(drive, kTask, action, onDrive, status.errnum());
-        };
-    };
-    return {worded(QStringLiteral("Could not copy %1 to %2").arg(relativePath, drive.name())),
-            worded(QStringLiteral("Could not move %1 into place on %2").arg(relativePath, drive.name()))};
+// What a drive's sync is doing at `below` on the drive, `action` naming the operation.
+FileFailure::Doing syncing(const Drive& drive, const QString& action, const QString& below) {
+    return {action, &drive, kTask, below};
 }
 
 // Puts one track on the drive unless the library lacks it or the drive has it; true when written.
 bool copyTrack(const Drive& drive, const QString& driveFolder, const Folder& library, const Track& track) {
-    PathSafety::requireSafeRelativePath(track.relativePath);
-    const QString onDrive = driveFolder + u'/' + track.relativePath;
-    const TrackFile::Failures failures = failuresOf(drive, track.relativePath, onDrive);
-    drive.requireMounted(QStringLiteral("Could not copy %1 to %2").arg(track.relativePath, drive.name()));
+    const QString& path = track.relativePath.text();
+    const QString onDrive = driveFolder + u'/' + path;
+    const QString copying = QStringLiteral("Could not copy %1 to %2").arg(path, drive.name());
+    const TrackFile::Doing doing{
+        syncing(drive, copying, onDrive),
+        syncing(drive, QStringLiteral("Could not move %1 into place on %2").arg(path, drive.name()), onDrive)};
+    drive.requireMounted(copying);
     // The drive's copy is checked first: when it is right the track is skipped whatever the
     // library holds, so an up-to-date drive costs one read of each track instead of two.
     const Folder& root = drive.root();
     if (Integrity::validFile(root, onDrive, track.sha256, track.byteSize)) return false;
     // Not cached yet, or damaged: the library fetches it in a later cycle.
-    if (!Integrity::validFile(library, track.relativePath, track.sha256, track.byteSize)) return false;
+    if (!Integrity::validFile(library, path, track.sha256, track.byteSize)) return false;
 
     const QString parent = QFileInfo(onDrive).path();
     if (FileStatus made = root.makeFolders(parent); !made.ok())
-        throw DriveErrors::failure(drive, kTask, QStringLiteral("Could not create the folder %1 on %2").arg(parent, drive.name()),
-                                   parent, made.errnum());
-    StagedFile staged = TrackFile::stage(root, onDrive, failures);
-    FileResult<InputFile> source = library.openForReading(track.relativePath);
-    if (!source.ok()) throw failures.writing(source.status());
-    if (FileStatus copied = staged.copyFrom(*source); !copied.ok()) throw failures.writing(copied);
+        throw FileFailure::worded(made, syncing(drive, QStringLiteral("Could not create the folder %1 on %2").arg(parent, drive.name()), parent));
+    StagedFile staged = TrackFile::stage(root, onDrive, doing);
+    FileResult<InputFile> source = library.openForReading(path);
+    if (!source.ok()) throw FileFailure::worded(source.status(), doing.writing);
+    if (FileStatus copied = staged.copyFrom(*source); !copied.ok()) throw FileFailure::worded(copied, doing.writing);
     // One rename over the old copy, so the drive never lacks the track, not even for a moment.
-    TrackFile::commit(staged, track, TrackFile::Check::fromDevice, failures);
+    TrackFile::commit(staged, track, TrackFile::Check::fromDevice, doing);
     return true;
 }
 
@@ -105,23 +102,19 @@ void writePlaylist(const Drive& drive, const Manifest& manifest) {
     const QString action = QStringLiteral("Could not write the playlist %1 on %2").arg(playlist, drive.name());
     drive.requireMounted(action);
     if (FileStatus written = writeWhole(drive.root(), playlist, Playlist::text(manifest)); !written.ok())
-        throw DriveErrors::failure(drive, kTask, action, playlist, written.errnum());
+        throw FileFailure::worded(written, syncing(drive, action, playlist));
 }
 
 }  // namespace
 
 qint64 run(const Drive& drive, const Manifest& manifest, LibraryCache& library) {
     const Profile& profile = manifest.profile;
-    // Checked again at the point of use: nothing from the service may leave the drive folder.
-    PathSafety::requireSafeRelativePath(profile.folder);
-    PathSafety::requireSafeDisplayName(profile.displayName);
     drive.requireMounted(QStringLiteral("Could not sync %1").arg(drive.name()));
 
     const QString driveFolder = Playlist::driveFolder(profile);
     if (FileStatus made = drive.root().makeFolders(driveFolder); !made.ok())
-        throw DriveErrors::failure(drive, kTask,
-                                   QStringLiteral("Could not create the folder %1 on %2").arg(driveFolder, drive.name()),
-                                   driveFolder, made.errnum());
+        throw FileFailure::worded(
+            made, syncing(drive, QStringLiteral("Could not create the folder %1 on %2").arg(driveFolder, drive.name()), driveFolder));
     requireDistinctNames(drive, driveFolder, manifest);
     const Folder libraryFolder = library.open();
     qint64 written = 0;

@@ -1,6 +1,6 @@
 #include "engine/Drives.h"
 
-#include "engine/FileError.h"
+#include "records/PlatformError.h"
 
 #include <QDir>
 #include <QHash>
@@ -36,12 +36,12 @@ Drives::Drives(FileSystem& files, VolumeSource volumes) : files_(files), volumes
 
 Drives::Opened Drives::openAt(const Mount& mount) const {
     FileResult<Folder> root = files_.openFolder(mount.point, Reach::beneath);
-    if (!root.ok()) return {std::nullopt, root.status().errnum(), FileStatus::systemMessage(root.status().errnum())};
+    if (!root.ok()) return {std::nullopt, FileStatus::systemMessage(root.status().errnum())};
     // Checked once the root is held: a drive still mounted now is the one the handle holds.
     const FileResult<FileInfo> identity = root->inspect();
-    if (!identity.ok() || !isTheMount(*identity, mount)) return {std::nullopt, ENODEV, kGone};
-    if (!root->checkWritable().ok()) return {std::nullopt, EROFS, kReadOnly};
-    return {Drive(std::move(*root), mount.point, *identity), 0, {}, {quint64(identity->device), quint64(identity->inode)}};
+    if (!identity.ok() || !isTheMount(*identity, mount)) return {std::nullopt, kGone};
+    if (!root->checkWritable().ok()) return {std::nullopt, kReadOnly};
+    return {Drive(std::move(*root), mount.point, *identity), {}, {quint64(identity->device), quint64(identity->inode)}};
 }
 
 std::vector<Drive> Drives::candidates() const {
@@ -72,9 +72,9 @@ Drive Drives::open(const QString& mountPoint, const QString& action) const {
     // The last line for a mount point is the mount on top, the one its path leads to.
     for (const Mount& mount : MountTable::read(volumes_.mountTable))
         if (mount.point == point) listed = mount;
-    if (!listed) throw FileError(action, ENODEV, kGone);
+    if (!listed) throw PlatformError(PlatformError::Kind::file, action, kGone);
     Opened opened = openAt(*listed);
-    if (!opened.drive) throw FileError(action, opened.errnum, opened.reason);
+    if (!opened.drive) throw PlatformError(PlatformError::Kind::file, action, opened.reason);
     return std::move(*opened.drive);
 }
 

@@ -25,7 +25,7 @@ public:
     // The mount points of the candidate drives, in the mount table's order. Never fails: an
     // unreadable table gives none.
     QStringList mounted() const;
-    // The drive mounted at `mountPoint`, its root held open. Throws FileError "<action>: the drive
+    // The drive mounted at `mountPoint`, its root held open. Throws a file PlatformError "<action>: the drive
     // is no longer mounted" when no drive is mounted there now, "…: the drive is read-only" when
     // one is that can't be written.
     Drive open(const QString& mountPoint, const QString& action) const;
@@ -34,10 +34,9 @@ public:
     std::vector<Drive> registeredTo(qint64 profileId) const;
 
 private:
-    // The drive of one mount table entry, or the errno and words that say why not.
+    // The drive of one mount table entry, or the words that say why not.
     struct Opened {
         std::optional<Drive> drive;
-        int errnum = 0;
         QString reason;
         QPair<quint64, quint64> root = {};  // the drive's root: its device and inode
     };

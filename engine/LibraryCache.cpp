@@ -1,26 +1,23 @@
 #include "engine/LibraryCache.h"
 
-#include "engine/DriveErrors.h"
+#include "engine/FileFailure.h"
 #include "engine/Integrity.h"
-#include "records/PathSafety.h"
 #include "records/SpinforgeError.h"
-#include "service/TransportError.h"
 
 #include <QFileInfo>
 #include <QStandardPaths>
 
 #include <optional>
-#include <stdexcept>
 
 namespace spinforge {
 namespace {
 
 // A transfer that failed, told with the track it was for: the network's own texts name only the
 // server.
-TransportError namingTrack(const TransportError& error, const QString& relativePath) {
-    QString description = QString::fromUtf8(error.what());
+PlatformError namingTrack(const PlatformError& error, const QString& relativePath) {
+    QString description = error.description();
     if (!description.isEmpty()) description[0] = description[0].toLower();
-    return TransportError(QStringLiteral("Could not download %1: %2").arg(relativePath, description));
+    return PlatformError(PlatformError::Kind::network, QStringLiteral("Could not download %1").arg(relativePath), description);
 }
 
 }  // namespace
@@ -44,36 +41,30 @@ void LibraryCache::create() {
 
 Folder LibraryCache::open() {
     const QString path = root();
-    if (path.isEmpty()) throw std::runtime_error("Could not find a folder for the library: there is no home folder.");
+    if (path.isEmpty())
+        throw PlatformError(PlatformError::Kind::file, QStringLiteral("Could not find a folder for the library"),
+                            QStringLiteral("there is no home folder."));
     FileResult<Folder> library = openOrMakeFolder(files_, path, Reach::anywhere);
-    if (!library.ok()) throw FileError(library.status());
+    if (!library.ok()) throw FileFailure::worded(library.status());
     return std::move(*library);
 }
 
-TrackFile::Failures LibraryCache::failuresFor(const QString& relativePath) const {
-    return {[](const FileStatus& status) { return FileError(status); },
-            [relativePath](const FileStatus& status) {
-                return DriveErrors::failure(QStringLiteral("Could not move %1 into place in the library").arg(relativePath),
-                                            status.errnum());
-            }};
-}
-
 QCoro::Task<bool> LibraryCache::cache(Track track) {
-    // The manifest was checked when it arrived; checked again here so that no caller can reach
-    // the file system with a path that leaves the library.
-    PathSafety::requireSafeRelativePath(track.relativePath);
+    // A relative path, which stays below the library whatever the service sent.
+    const QString& path = track.relativePath.text();
     const Folder library = open();
-    if (Integrity::validFile(library, track.relativePath, track.sha256, track.byteSize)) co_return false;
+    if (Integrity::validFile(library, path, track.sha256, track.byteSize)) co_return false;
 
-    const TrackFile::Failures failures = failuresFor(track.relativePath);
+    // Writing is told in the file system's own words, which name the file by its full path.
+    const TrackFile::Doing doing{{}, {QStringLiteral("Could not move %1 into place in the library").arg(path)}};
     // Made once the service answers with the body, so that a refusal leaves the library as it
     // was: not even the track's folder is made for it.
     std::optional<StagedFile> staged;
     const auto stagedFile = [&]() -> StagedFile& {
         if (!staged) {
-            if (const QString folder = QFileInfo(track.relativePath).path(); folder != u".")
-                if (FileStatus made = library.makeFolders(folder); !made.ok()) throw failures.writing(made);
-            staged.emplace(TrackFile::stage(library, track.relativePath, failures));
+            if (const QString folder = QFileInfo(path).path(); folder != u".")
+                if (FileStatus made = library.makeFolders(folder); !made.ok()) throw FileFailure::worded(made);
+            staged.emplace(TrackFile::stage(library, path, doing));
         }
         return *staged;
     };
@@ -81,13 +72,15 @@ QCoro::Task<bool> LibraryCache::cache(Track track) {
         co_await api_.download(track.downloadURL, [&](const char* data, qint64 size) {
             // A body longer than the track can never verify: it ends here, before it fills the disk.
             if (size > track.byteSize - (staged ? staged->bytesWritten() : 0)) throw SpinforgeError::checksum(track.filename);
-            if (FileStatus written = stagedFile().write(data, size); !written.ok()) throw failures.writing(written);
+            if (FileStatus written = stagedFile().write(data, size); !written.ok()) throw FileFailure::worded(written);
         });
-    } catch (const TransportError& error) {
-        throw namingTrack(error, track.relativePath);
+    } catch (const PlatformError& error) {
+        // The network's own texts name only the server; the file system's name the file already.
+        if (error.kind() != PlatformError::Kind::network) throw;
+        throw namingTrack(error, path);
     }
     // An empty body still makes its (empty) file.
-    TrackFile::commit(stagedFile(), track, TrackFile::Check::asWritten, failures);
+    TrackFile::commit(stagedFile(), track, TrackFile::Check::asWritten, doing);
     co_return true;
 }
 

@@ -34,9 +34,6 @@ public:
     // was. Throws the download's error, naming the track, or the checksum error.
     QCoro::Task<bool> cache(Track track);
 
-    // How a failure to put `relativePath` in place is told.
-    TrackFile::Failures failuresFor(const QString& relativePath) const;
-
 private:
     // Set once at construction.
     FileSystem& files_;

@@ -3,7 +3,7 @@
 namespace spinforge::Playlist {
 
 QString driveFolder(const Profile& profile) {
-    return QStringLiteral("DJ-Music/") + profile.folder;
+    return QStringLiteral("DJ-Music/") + profile.folder.text();
 }
 
 QString fileName(const Profile& profile) {
@@ -17,7 +17,7 @@ QByteArray text(const Manifest& manifest) {
     const QByteArray folder = driveFolder(manifest.profile).toUtf8() + '/';
     // Written as UTF-8 line by line: a library's list of paths is not held a second time in UTF-16.
     QByteArray lines = "#EXTM3U\n";
-    for (const Track& track : manifest.tracks) lines += folder + track.relativePath.toUtf8() + '\n';
+    for (const Track& track : manifest.tracks) lines += folder + track.relativePath.text().toUtf8() + '\n';
     return lines;
 }
 

@@ -1,6 +1,5 @@
-#include "engine/DriveErrors.h"
 #include "engine/DriveSync.h"
-#include "engine/FileError.h"
+#include "engine/FileFailure.h"
 #include "engine/SyncEngine.h"
 #include "engine/USBMarker.h"
 #include "platform/MountTable.h"
@@ -22,13 +21,13 @@ QCoro::Task<> SyncEngine::registerUSB(QString volume) {
     const QString name = MountTable::volumeName(volume);
     const QString action = QStringLiteral("Could not register %1").arg(name);
     // One being ejected (asked for while the manifest was fetched) is on its way out.
-    if (ejecting_.contains(QDir::cleanPath(volume))) throw FileError(action, EBUSY, QStringLiteral("the drive is being ejected"));
+    if (ejecting_.contains(QDir::cleanPath(volume)))
+        throw PlatformError(PlatformError::Kind::file, action, QStringLiteral("the drive is being ejected"));
     const Drive drive = drives_.open(volume, action);
     const QByteArray marker = USBMarker::forProfile(manifest.profile).encoded();
     if (FileStatus written = writeWhole(drive.root(), USBMarker::fileName, marker); !written.ok())
-        throw DriveErrors::failure(drive, QStringLiteral("register"),
-                                   QStringLiteral("Could not write the marker %1 on %2").arg(USBMarker::fileName, name),
-                                   USBMarker::fileName, written.errnum());
+        throw FileFailure::worded(written, {QStringLiteral("Could not write the marker %1 on %2").arg(USBMarker::fileName, name),
+                                            &drive, QStringLiteral("register"), USBMarker::fileName});
     DriveSync::run(drive, manifest, library_);
     setState(State::success(QStringLiteral("Registered ") + name));
 }

@@ -1,8 +1,7 @@
 #include "credentials/Keychain.h"
 #include "engine/SyncEngine.h"
 #include "platform/LoginAgent.h"
-
-#include <stdexcept>
+#include "records/PlatformError.h"
 
 namespace spinforge {
 
@@ -17,7 +16,8 @@ QCoro::Task<> SyncEngine::login(QString server, QString email, QString password)
         if (attempt == signInsStarted_) throw;
     }
     // The server address is the newer sign-in's by now: this token must not be stored with it.
-    if (attempt != signInsStarted_) throw std::runtime_error("A newer sign-in took the place of this one.");
+    if (attempt != signInsStarted_)
+        throw PlatformError(PlatformError::Kind::network, QStringLiteral("A newer sign-in took the place of this one."));
     Keychain::save(seams_.keyring, reply.token);
     ++signIns_;
     // The held manifest may be another account's: a registration before the next successful

@@ -100,7 +100,7 @@ public:
     QStringList registeredDrives() const;
     // Registers the drive mounted at `volume` for the current manifest's profile and copies the
     // library onto it, through one handle on its root. Throws invalidUSB, the manifest fetch's
-    // error, or a FileError naming the drive.
+    // error, or a file PlatformError naming the drive.
     QCoro::Task<> registerUSB(QString volume);
     // Signs this computer in, stores what it needs, installs the login agent, then awaits the
     // first sync. Throws the sign-in's or the keyring's error. The newest sign-in wins: one still

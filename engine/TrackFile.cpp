@@ -5,19 +5,20 @@
 
 namespace spinforge::TrackFile {
 
-StagedFile stage(const Folder& folder, const QString& relative, const Failures& failures) {
+StagedFile stage(const Folder& folder, const QString& relative, const Doing& doing) {
     FileResult<StagedFile> staged = folder.stage(relative);
-    if (!staged.ok()) throw failures.writing(staged.status());
+    if (!staged.ok()) throw FileFailure::worded(staged.status(), doing.writing);
     return std::move(*staged);
 }
 
-void commit(StagedFile& staged, const Track& track, Check check, const Failures& failures) {
-    if (FileStatus flushed = staged.flush(check == Check::fromDevice); !flushed.ok()) throw failures.writing(flushed);
+void commit(StagedFile& staged, const Track& track, Check check, const Doing& doing) {
+    if (FileStatus flushed = staged.flush(check == Check::fromDevice); !flushed.ok())
+        throw FileFailure::worded(flushed, doing.writing);
     FileResult<InputFile> written = staged.readBack();
-    if (!written.ok()) throw failures.writing(written.status());
+    if (!written.ok()) throw FileFailure::worded(written.status(), doing.writing);
     if (staged.bytesWritten() != track.byteSize || !Integrity::isDigest(Integrity::sha256Hex(*written), track.sha256))
         throw SpinforgeError::checksum(track.filename);
-    if (FileStatus placed = staged.commit(); !placed.ok()) throw failures.placing(placed);
+    if (FileStatus placed = staged.commit(); !placed.ok()) throw FileFailure::worded(placed, doing.placing);
 }
 
 }  // namespace spinforge::TrackFile

@@ -4,11 +4,9 @@
 // renamed over the final name in one step. A final name therefore never holds a partial or wrong
 // track, not even for a moment, and a failure leaves nothing but, at worst, the staging file.
 
-#include "engine/FileError.h"
+#include "engine/FileFailure.h"
 #include "platform/FileSystem.h"
 #include "records/Records.h"
-
-#include <functional>
 
 namespace spinforge::TrackFile {
 
@@ -19,18 +17,20 @@ enum class Check {
                  // given (fake capacity) is caught here rather than announced as filled
 };
 
-// What the user reads when a step fails; the file seam's status says which file and why.
-struct Failures {
-    std::function<FileError(const FileStatus&)> writing;   // staging, writing, flushing
-    std::function<FileError(const FileStatus&)> placing;   // the rename into place
+// What the agent is doing at each step, for the user to read when one fails: writing (staging,
+// writing, flushing) and placing (the rename into place).
+struct Doing {
+    FileFailure::Doing writing;
+    FileFailure::Doing placing;
 };
 
-// The staging file for `relative` below `folder`; throws `failures.writing` when it can't be made.
-StagedFile stage(const Folder& folder, const QString& relative, const Failures& failures);
+// The staging file for `relative` below `folder`; throws the failure, worded as `doing.writing`,
+// when it can't be made.
+StagedFile stage(const Folder& folder, const QString& relative, const Doing& doing);
 
 // Flushes `staged`, checks it against `track` and renames it over its final name. Throws the
 // checksum error naming the track's file when the bytes are not the track's (the staging file is
-// removed as `staged` goes), or the failure of the step that failed.
-void commit(StagedFile& staged, const Track& track, Check check, const Failures& failures);
+// removed as `staged` goes), or the failure of the step that failed, worded as `doing` says.
+void commit(StagedFile& staged, const Track& track, Check check, const Doing& doing);
 
 }  // namespace spinforge::TrackFile

@@ -1,4 +1,4 @@
-// The service's replies from any bytes: each decodes or fails with a one-line DecodingError; a
+// The service's replies from any bytes: each decodes or fails with a one-line decoding failure; a
 // decoded manifest holds no name that leaves its folder or holds a control character, so its
 // playlist has one line per track; members the records don't read change nothing.
 #include "engine/Playlist.h"
@@ -35,7 +35,7 @@ bool staysStrictlyBelow(const fs::path& folder, const QString& relative) {
 
 QStringList relativePaths(const Manifest& manifest) {
     QStringList paths;
-    for (const Track& track : manifest.tracks) paths << track.relativePath;
+    for (const Track& track : manifest.tracks) paths << track.relativePath.text();
     return paths;
 }
 
@@ -54,23 +54,22 @@ bool holdsControlByte(const std::string& text) {
 
 void checkManifest(const Manifest& manifest) {
     const Profile& profile = manifest.profile;
-    if (!staysStrictlyBelow(kMusicFolder, profile.folder))
-        violated("a decoded profile folder stays below DJ-Music/", shown(profile.folder));
+    const QString& folder = profile.folder.text();
+    if (!staysStrictlyBelow(kMusicFolder, folder)) violated("a decoded profile folder stays below DJ-Music/", shown(folder));
     if (!isOneNameInTheRoot(profile))
         violated("a decoded display name makes one playlist name in the drive's root", shown(profile.displayName));
-    const fs::path accountFolder = kMusicFolder / profile.folder.toStdString();
-    for (const Track& track : manifest.tracks) {
-        if (!staysStrictlyBelow(accountFolder, track.relativePath))
-            violated("a decoded track path stays below the account's folder", shown(track.relativePath));
-    }
-    for (const QString& name : QStringList{profile.folder, profile.displayName} + relativePaths(manifest))
+    const fs::path accountFolder = kMusicFolder / folder.toStdString();
+    for (const QString& path : relativePaths(manifest))
+        if (!staysStrictlyBelow(accountFolder, path)) violated("a decoded track path stays below the account's folder", shown(path));
+    for (const QString& name : QStringList{folder, profile.displayName} + relativePaths(manifest))
         if (holdsControlByte(name.toStdString())) violated("a decoded name holds no control character", shown(name));
     const QByteArray playlist = Playlist::text(manifest);
     if (playlist.count('\n') != manifest.tracks.size() + 1)
         violated("the playlist holds one line per track", shown(QString::fromUtf8(playlist)));
 }
 
-void checkFailure(const DecodingError& error) {
+void checkFailure(const PlatformError& error) {
+    if (error.kind() != PlatformError::Kind::decoding) violated("a reply that does not decode fails as one", shown(error.what()));
     if (holdsControlByte(error.what())) violated("a decoding failure's text is one line", shown(error.what()));
 }
 
@@ -102,7 +101,7 @@ template <class Decode>
 std::variant<std::string, decltype(std::declval<Decode>()(QByteArray()))> outcome(Decode decode, const QByteArray& body) {
     try {
         return decode(body);
-    } catch (const DecodingError& error) {
+    } catch (const PlatformError& error) {
         return std::string(error.what());
     }
 }
@@ -160,12 +159,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QByteArray body = spinforge::fuzz::bytesOf(data, size);
     try {
         checkManifest(decodeManifest(body));
-    } catch (const DecodingError& error) {
+    } catch (const PlatformError& error) {
         checkFailure(error);
     }
     try {
         decodeLoginResponse(body);
-    } catch (const DecodingError& error) {
+    } catch (const PlatformError& error) {
         checkFailure(error);
     }
     checkUnknownMembersChangeNothing(body);

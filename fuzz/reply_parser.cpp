@@ -2,6 +2,7 @@
 // within its bounds (100 header fields), with no more body than was sent, and a body of its
 // announced length when it says it is complete.
 #include "fuzz/FuzzSupport.h"
+#include "records/PlatformError.h"
 #include "service/ReplyParser.h"
 
 #include <algorithm>
@@ -38,7 +39,7 @@ Outcome read(const QByteArray& bytes, qsizetype piece) {
         outcome.complete = parser.complete();
         if (outcome.complete && parser.length() && *parser.length() != outcome.body.size())
             violated("a complete reply's body has its announced length", QString::number(outcome.body.size()));
-    } catch (const ReplyParser::Broken& broken) {
+    } catch (const spinforge::PlatformError& broken) {
         outcome.failure = broken.what();
     }
     return outcome;

@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The same bytes as the names of a profile being registered (valid UTF-8, as decoded).
     const QString text = QString::fromUtf8(bytes);
-    const Profile profile{qint64(size) - 64, text, text};
+    const Profile profile{qint64(size) - 64, text, RelativePath::from(text).value_or(RelativePath())};
     const QDateTime registered = QDateTime::fromSecsSinceEpoch(qint64(qChecksum(bytes)) * 40000, Qt::UTC);
     checkWrittenBack(USBMarker::forProfile(profile, registered), "a marker written at registration reads back");
     return 0;

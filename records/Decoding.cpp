@@ -14,6 +14,12 @@ namespace {
 
 using nlohmann::json;
 
+// A document that is not the record it should be; `problem` names the place and what is wrong.
+[[noreturn]] void refuse(const std::string& document, const std::string& problem) {
+    throw PlatformError(PlatformError::Kind::decoding, QString::fromStdString(document + " is invalid"),
+                        QString::fromStdString(problem));
+}
+
 // Reads the fields of one JSON object and names the place of any failure.
 class ObjectReader {
 public:
@@ -32,12 +38,18 @@ public:
         return QString::fromStdString(require(key, &json::is_string, "must be a string").get<std::string>());
     }
 
-    // A text that becomes (part of) a path on disk; `problem` says why it can't.
-    QString pathText(const char* key, std::optional<QString> (*problem)(const QString&)) const {
+    // A text that names the playlist on a drive: nothing in it may break a line.
+    QString nameText(const char* key) const {
         QString value = text(key);
-        if (auto why = problem(value))
-            fail(key, QStringLiteral("%1 %2").arg(PathSafety::quoted(value), *why).toStdString());
+        if (auto why = PathSafety::displayNameProblem(value)) refuseText(key, value, *why);
         return value;
+    }
+
+    // A path below a folder of ours, on disk and on drives.
+    RelativePath path(const char* key) const {
+        const QString value = text(key);
+        if (std::optional<RelativePath> path = RelativePath::from(value)) return std::move(*path);
+        refuseText(key, value, *PathSafety::relativePathProblem(value));
     }
 
     ObjectReader object(const char* key) const {
@@ -49,7 +61,12 @@ public:
     std::string placeOf(const char* key) const { return place_.empty() ? key : place_ + "." + key; }
 
     [[noreturn]] void fail(const char* key, const std::string& problem) const {
-        throw DecodingError(document_ + " is invalid: " + placeOf(key) + " " + problem);
+        refuse(document_, placeOf(key) + " " + problem);
+    }
+
+    // The text shows the name escaped, on one line.
+    [[noreturn]] void refuseText(const char* key, const QString& value, const QString& why) const {
+        fail(key, QStringLiteral("%1 %2").arg(PathSafety::quoted(value), why).toStdString());
     }
 
 private:
@@ -87,13 +104,12 @@ json parseTopObject(QByteArray body, const std::string& document, const Json::Sh
     try {
         root = Json::parse(std::move(body), &kept, sink);
     } catch (const json::parse_error& error) {
-        throw DecodingError(document + " is invalid: it is not JSON (error at byte " +
-                            std::to_string(error.byte) + ")");
+        refuse(document, "it is not JSON (error at byte " + std::to_string(error.byte) + ")");
     } catch (const json::out_of_range&) {
         // The parser's other failure: a number beyond a double's range ("1e999").
-        throw DecodingError(document + " is invalid: it holds a number too large to read");
+        refuse(document, "it holds a number too large to read");
     }
-    if (!root.is_object()) throw DecodingError(document + " is invalid: expected a JSON object");
+    if (!root.is_object()) refuse(document, "expected a JSON object");
     return root;
 }
 
@@ -101,8 +117,8 @@ json parseTopObject(QByteArray body, const std::string& document, const Json::Sh
 Profile readProfile(const ObjectReader& in) {
     Profile profile;
     profile.id = in.integer("id");
-    profile.folder = in.pathText("folder", &PathSafety::relativePathProblem);
-    profile.displayName = in.pathText("display_name", &PathSafety::displayNameProblem);
+    profile.folder = in.path("folder");
+    profile.displayName = in.nameText("display_name");
     return profile;
 }
 
@@ -115,7 +131,7 @@ Track readTrack(const ObjectReader& in) {
     track.filename = in.text("filename");
     track.sha256 = in.text("sha256");
     track.providerId = in.text("provider_id");
-    track.relativePath = in.pathText("relative_path", &PathSafety::relativePathProblem);
+    track.relativePath = in.path("relative_path");
     track.byteSize = in.integer("byte_size");
     track.downloadURL = in.text("download_url");
     return track;
@@ -137,9 +153,9 @@ public:
     void element(std::size_t index, json& value, const json& root) override {
         const std::string place = "tracks[" + std::to_string(index) + "]";
         try {
-            if (!value.is_object()) throw DecodingError(document_ + " is invalid: " + place + " must be an object");
+            if (!value.is_object()) refuse(document_, place + " must be an object");
             tracks_.append(sharingRepeats(readTrack(ObjectReader(value, document_, place))));
-        } catch (const DecodingError&) {
+        } catch (const PlatformError&) {
             const ObjectReader in(root, document_, "");
             if (root.contains("version")) in.integer("version");
             if (root.contains("profile")) readProfile(in.object("profile"));
@@ -154,7 +170,7 @@ private:
         if (tracks_.isEmpty()) return track;
         const Track& before = tracks_.constLast();
         for (QString Track::*text : {&Track::providerId, &Track::title, &Track::artist, &Track::source, &Track::filename,
-                                     &Track::relativePath, &Track::sha256, &Track::downloadURL})
+                                     &Track::sha256, &Track::downloadURL})
             if (track.*text == before.*text) track.*text = before.*text;
         return track;
     }

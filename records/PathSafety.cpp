@@ -3,7 +3,6 @@
 #include <QStringList>
 
 #include <algorithm>
-#include <stdexcept>
 
 namespace spinforge::PathSafety {
 namespace {
@@ -57,18 +56,6 @@ QString quoted(const QString& text) {
         }
     }
     return out + u'"';
-}
-
-void requireSafeRelativePath(const QString& path) {
-    if (auto problem = relativePathProblem(path))
-        throw std::invalid_argument(
-            QStringLiteral("Refusing the unsafe path %1: it %2.").arg(quoted(path), *problem).toStdString());
-}
-
-void requireSafeDisplayName(const QString& name) {
-    if (auto problem = displayNameProblem(name))
-        throw std::invalid_argument(
-            QStringLiteral("Refusing the unsafe display name %1: it %2.").arg(quoted(name), *problem).toStdString());
 }
 
 }  // namespace spinforge::PathSafety

@@ -30,10 +30,4 @@ bool breaksLine(QChar character);
 // name so shows it on one line.
 QString quoted(const QString& text);
 
-// For the point of use: throws std::invalid_argument naming `path` when it is not safe, so no
-// caller can reach the file system with a name that escapes its folder.
-void requireSafeRelativePath(const QString& path);
-// The same for a display name.
-void requireSafeDisplayName(const QString& name);
-
 }  // namespace spinforge::PathSafety

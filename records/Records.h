@@ -2,6 +2,8 @@
 // The records the service sends: plain immutable values, copied freely.
 // Decoding lives in Decoding.h; nothing here has behaviour.
 
+#include "records/RelativePath.h"
+
 #include <QString>
 #include <QList>
 
@@ -11,7 +13,7 @@ namespace spinforge {
 struct Profile {
     qint64 id = 0;
     QString displayName;  // "display_name"; never holds a control character once decoded
-    QString folder;       // "folder": a safe relative path below "DJ-Music/" on a drive
+    RelativePath folder;  // "folder": below "DJ-Music/" on a drive
     friend bool operator==(const Profile&, const Profile&) = default;
 };
 
@@ -23,7 +25,7 @@ struct Track {
     QString artist;
     QString source;
     QString filename;      // shown only in the integrity-failure message
-    QString relativePath;  // a safe relative path below the library folder and the drive folder
+    RelativePath relativePath;  // below the library folder and the drive folder
     QString sha256;        // expected digest, hexadecimal in either letter case
     qint64 byteSize = 0;   // expected size in bytes
     QString downloadURL;   // a URL reference resolved against the server URL

@@ -6,7 +6,7 @@
 #include "records/PathSafety.h"
 #include "records/SpinforgeError.h"
 #include "service/ReplyErrors.h"
-#include "service/TransportError.h"
+#include "service/ServiceAddress.h"
 
 #include <nlohmann/json.hpp>
 
@@ -21,15 +21,6 @@ constexpr qint64 kLargestSignInReply = 64 << 10;
 // Names the sign-in's exchanges, so that the next sign-in can end them.
 const QString kSignInTag = QStringLiteral("sign-in");
 
-QString trimmedOf(const QString& text, QChar character) {
-    qsizetype begin = 0, end = text.size();
-    while (begin < end && text[begin] == character) ++begin;
-    while (end > begin && text[end - 1] == character) --end;
-    return text.mid(begin, end - begin);
-}
-
-bool isHttps(const QUrl& url) { return url.scheme().compare(u"https", Qt::CaseInsensitive) == 0; }
-
 QByteArray jsonBody(const nlohmann::json& object) {
     return QByteArray::fromStdString(object.dump());
 }
@@ -39,27 +30,7 @@ QByteArray jsonBody(const nlohmann::json& object) {
 APIClient::APIClient(Keyring& keyring, Settings& settings, Timeouts timeouts)
     : keyring_(keyring), settings_(settings), timeouts_(timeouts), session_(timeouts.header) {}
 
-QUrl APIClient::url(const QString& reference) const { return requestURL(settings_.serverURL(), reference); }
-
-std::optional<QUrl> APIClient::baseURLOf(const std::optional<QString>& serverURL) {
-    if (!serverURL) return std::nullopt;
-    const QUrl base(trimmedOf(*serverURL, u'/'), QUrl::StrictMode);
-    if (!base.isValid()) return std::nullopt;
-    return base;
-}
-
-QUrl APIClient::requestURL(const std::optional<QString>& serverURL, const QString& reference) {
-    const std::optional<QUrl> base = baseURLOf(serverURL);
-    if (!base) throw SpinforgeError::invalidServer();
-    const QUrl relative(reference, QUrl::StrictMode);
-    if (!relative.isValid()) throw SpinforgeError::invalidServer();
-    const QUrl resolved = base->resolved(relative);
-    // Only web requests leave the agent: a reference that resolved to a local file or another
-    // scheme would read from this machine instead of the service. Resolving can also yield no
-    // URL at all ("http:/a" with "..//b" gives a path starting "//" without a host).
-    if (!resolved.isValid() || !isWebAddress(resolved)) throw SpinforgeError::invalidResponse();
-    return resolved;
-}
+QUrl APIClient::url(const QString& reference) const { return ServiceAddress::resolve(settings_.serverURL(), reference); }
 
 QNetworkRequest APIClient::authenticatedRequest(const QString& path) const {
     const std::optional<QString> token = Keychain::load(keyring_);
@@ -70,26 +41,10 @@ QNetworkRequest APIClient::authenticatedRequest(const QString& path) const {
     QNetworkRequest request(url(path));
     // The user chose an encrypted line to the service: the token never leaves it in clear, not even
     // for an address the manifest gives. (Redirects are held to the same rule by the session.)
-    if (isHttps(*baseURLOf(settings_.serverURL())) && !isHttps(request.url()))
-        throw TransportError(QStringLiteral("The request to %1 would not be encrypted (%2), and the device token "
-                                            "goes only over https")
-                                 .arg(ReplyErrors::serverName(request.url()), request.url().scheme().toLower()));
+    ServiceAddress::requireTokenStaysEncrypted(settings_.serverURL(), request.url());
     request.setRawHeader("Authorization", "Bearer " + token->toUtf8());
     request.setTransferTimeout(int(timeouts_.request.count()));
     return request;
-}
-
-void APIClient::validate(std::optional<int> statusCode, const QByteArray& body) {
-    if (!statusCode) throw SpinforgeError::invalidResponse();
-    if (*statusCode >= 200 && *statusCode <= 299) return;
-    const auto parsed = nlohmann::json::parse(body.begin(), body.end(), nullptr, false);
-    if (parsed.is_object()) {
-        const auto error = parsed.find("error");
-        if (error != parsed.end() && error->is_string())
-            throw SpinforgeError::server(QString::fromStdString(error->get<std::string>()));
-    }
-    if (*statusCode == 401) throw SpinforgeError::signedOut();
-    throw SpinforgeError::server(QStringLiteral("Server request failed (%1).").arg(*statusCode));
 }
 
 QCoro::Task<std::optional<QByteArray>> APIClient::fetch(HttpSession::Request request, qint64 mostKept,
@@ -98,14 +53,12 @@ QCoro::Task<std::optional<QByteArray>> APIClient::fetch(HttpSession::Request req
     reading.deadline = deadline;
     HttpSession::Reply reply = co_await session_.exchange(std::move(request), std::move(reading));
     if (reply.tooLarge) co_return std::nullopt;
-    validate(reply.status, reply.kept);
+    ReplyErrors::validate(reply.status, reply.kept);
     co_return std::move(reply.kept);
 }
 
 QCoro::Task<LoginResponse> APIClient::login(QString server, QString email, QString password) {
-    const QString address = trimmedOf(server.trimmed(), u'/');
-    const QUrl parsed(address, QUrl::StrictMode);
-    if (!parsed.isValid() || !isWebAddress(parsed)) throw SpinforgeError::invalidServer();
+    const QString address = ServiceAddress::entered(server);
     // The newest sign-in wins: one still waiting would store its token with this one's address.
     session_.abort(kSignInTag);
     settings_.setServerURL(address);
@@ -118,7 +71,9 @@ QCoro::Task<LoginResponse> APIClient::login(QString server, QString email, QStri
                                       {"device_name", HostName::localizedName().toStdString()}});
     HttpSession::Request sent{request, "POST", body, QStringLiteral("sign-in reply"), kSignInTag};
     const std::optional<QByteArray> reply = co_await fetch(std::move(sent), kLargestSignInReply, timeouts_.login);
-    if (!reply) throw DecodingError("The server's sign-in reply is too large: more than 64 KiB");
+    if (!reply)
+        throw PlatformError(PlatformError::Kind::decoding, QStringLiteral("The server's sign-in reply is too large"),
+                            QStringLiteral("more than 64 KiB"));
     LoginResponse response = decodeLoginResponse(*reply);
     // Every later request carries the token in a header line (see authenticatedRequest); a blank
     // one would be stored as a sign-in and fail every cycle.
@@ -131,7 +86,9 @@ QCoro::Task<Manifest> APIClient::manifest() {
     HttpSession::Request sent{authenticatedRequest(QStringLiteral("/api/client/manifest")), "GET", {},
                               QStringLiteral("manifest")};
     std::optional<QByteArray> reply = co_await fetch(std::move(sent), kLargestManifest, std::nullopt);
-    if (!reply) throw DecodingError("The server's manifest is too large: more than 256 MiB");
+    if (!reply)
+        throw PlatformError(PlatformError::Kind::decoding, QStringLiteral("The server's manifest is too large"),
+                            QStringLiteral("more than 256 MiB"));
     co_return decodeManifest(std::move(*reply));
 }
 
@@ -142,7 +99,7 @@ QCoro::Task<> APIClient::download(QString path, Destination destination) {
     reading.handOn = std::move(destination);
     const HttpSession::Reply reply = co_await session_.exchange(std::move(sent), std::move(reading));
     // A download never shows a service's error text: only the status counts.
-    validate(reply.status, {});
+    ReplyErrors::validate(reply.status, {});
 }
 
 void APIClient::abortRequests() { session_.abort(); }
@@ -161,7 +118,7 @@ QCoro::Task<> APIClient::report(qint64 trackCount, bool synced) {
     HttpSession::Reading reading{HttpSession::Reading::Body::none};
     try {
         co_await session_.exchange(std::move(sent), std::move(reading));
-    } catch (const TransportError&) {
+    } catch (const PlatformError&) {
         // A failure ends the report as any end of it does: unexamined.
     }
 }

@@ -2,7 +2,8 @@
 
 #include "service/ReplyErrors.h"
 #include "service/ReplyParser.h"
-#include "service/TransportError.h"
+#include "records/PlatformError.h"
+#include "service/ServiceAddress.h"
 
 #include <QSslConfiguration>
 #include <QSslSocket>
@@ -25,7 +26,7 @@ constexpr qint64 kLargestErrorText = 64 << 10;
 // Redirects followed for one request: a loop ends as a failure, not as a hang.
 constexpr int kMostRedirects = 10;
 
-bool isEncrypted(const QUrl& url) { return url.scheme().compare(u"https", Qt::CaseInsensitive) == 0; }
+using ServiceAddress::isEncrypted;
 int portOf(const QUrl& url) { return url.port(isEncrypted(url) ? 443 : 80); }
 bool isSuccess(int status) { return status >= 200 && status <= 299; }
 bool isRedirect(int status) { return status == 301 || status == 302 || status == 303 || status == 307 || status == 308; }
@@ -46,7 +47,7 @@ QString from(const Request& sent) {
     return QStringLiteral("The %1 from %2").arg(sent.what, ReplyErrors::serverName(sent.request.url()));
 }
 
-std::exception_ptr failure(const QString& text) { return std::make_exception_ptr(TransportError(text)); }
+std::exception_ptr failure(const QString& text) { return std::make_exception_ptr(PlatformError(PlatformError::Kind::network, text)); }
 
 // The request as it goes on the wire. "identity" is all that is asked for: a reply of a few KiB
 // could otherwise inflate to any size. The connection is kept for the next request.
@@ -65,7 +66,7 @@ QByteArray requestText(const Request& sent) {
 }
 
 // The exchange a redirect asks for, or nullopt when `head` is none to follow (a 3xx without a
-// usable Location is left to its status). Throws TransportError for a redirect that is refused.
+// usable Location is left to its status). Throws a network PlatformError for a redirect that is refused.
 std::optional<Request> redirectOf(const ReplyParser::Head& head, const Request& sent) {
     if (!isRedirect(head.status)) return std::nullopt;
     const QUrl location = QUrl::fromEncoded(head.field("Location"), QUrl::StrictMode);
@@ -75,9 +76,9 @@ std::optional<Request> redirectOf(const ReplyParser::Head& head, const Request& 
     const auto refused = [&](const QString& why) {
         const QString where =
             to.adjusted(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment).toString();
-        return TransportError(QStringLiteral("%1 was redirected to %2%3").arg(from(sent), where, why));
+        return PlatformError(PlatformError::Kind::network, QStringLiteral("%1 was redirected to %2%3").arg(from(sent), where, why));
     };
-    if (!to.isValid() || !HttpSession::isWebAddress(to) || to.host().isEmpty())
+    if (!to.isValid() || !ServiceAddress::isWeb(to) || to.host().isEmpty())
         throw refused(QStringLiteral(", which is not a web address"));
     Request next{QNetworkRequest(to), sent.verb, sent.body, sent.what, sent.tag};
     // 303, and 301 or 302 after a POST, ask for the new address with GET, as browsers do.
@@ -221,8 +222,8 @@ private:
                 parser_.feed(block_.constData(), count);
             }
             if (!complete_ && parser_.complete()) done();
-        } catch (const ReplyParser::Broken& broken) {
-            fail(failure(from(sent_) + QStringLiteral(" could not be read: ") + QString::fromUtf8(broken.what())));
+        } catch (const PlatformError& broken) {  // the reply's own framing: callbacks throw nothing
+            fail(failure(from(sent_) + QStringLiteral(" could not be read: ") + broken.description()));
         }
     }
 
@@ -235,7 +236,7 @@ private:
             for (const QByteArray& coding : head.field("Content-Encoding").split(',') + head.field("Transfer-Encoding").split(',')) {
                 const QByteArray name = coding.trimmed().toLower();
                 if (!name.isEmpty() && name != "identity" && name != "chunked")
-                    throw TransportError(from(sent_) + QStringLiteral(" came compressed (%1), which Spinforge does not accept")
+                    throw PlatformError(PlatformError::Kind::network, from(sent_) + QStringLiteral(" came compressed (%1), which Spinforge does not accept")
                                                            .arg(QString::fromLatin1(name.left(40))));
             }
             next_ = redirectOf(head, sent_);
@@ -292,11 +293,11 @@ private:
             try {
                 parser_.closed();
                 return done();
-            } catch (const ReplyParser::Broken& broken) {
+            } catch (const PlatformError& broken) {
                 // A kept connection the server closed meanwhile: the request goes again, on a new one.
                 if (reused_ && unused) return retry();
                 if (parser_.headComplete() && phase_ == Phase::body)
-                    return fail(failure(from(sent_) + QStringLiteral(" ended early: ") + QString::fromUtf8(broken.what())));
+                    return fail(failure(from(sent_) + QStringLiteral(" ended early: ") + broken.description()));
             }
         }
         if (reused_ && unused) return retry();
@@ -390,11 +391,6 @@ HttpSession::~HttpSession() {
     abort();  // every exchange still waiting ends while the session is whole
 }
 
-bool HttpSession::isWebAddress(const QUrl& url) {
-    const QString scheme = url.scheme().toLower();
-    return scheme == u"http" || scheme == u"https";
-}
-
 QCoro::Task<HttpSession::Reply> HttpSession::exchange(Request sent, Reading reading) {
     Hop* current = nullptr;
     QTimer deadline;
@@ -414,7 +410,7 @@ QCoro::Task<HttpSession::Reply> HttpSession::exchange(Request sent, Reading read
         std::optional<Request> next = hop.next();
         if (!next) co_return answer;
         if (redirects == kMostRedirects)
-            throw TransportError(QStringLiteral("%1 was redirected more than %2 times").arg(from(sent)).arg(kMostRedirects));
+            throw PlatformError(PlatformError::Kind::network, QStringLiteral("%1 was redirected more than %2 times").arg(from(sent)).arg(kMostRedirects));
         sent = std::move(*next);
     }
 }

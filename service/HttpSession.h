@@ -72,7 +72,7 @@ public:
     HttpSession& operator=(const HttpSession&) = delete;
 
     // Sends `request`, follows the redirects allowed, and reads the final reply as `reading` says.
-    // A refusal (a non-2xx status) is returned, not thrown. Throws TransportError naming
+    // A refusal (a non-2xx status) is returned, not thrown. Throws a network PlatformError naming
     // `request.what` and the server: no reply, a broken or stalled transfer, a body that ended short
     // of its announced length, an unreadable or late header section, a compressed reply, a refused
     // redirect, the deadline passed. Throws what `handOn` throws.
@@ -81,10 +81,6 @@ public:
     // Aborts every exchange in flight, or those tagged `tag`: each fails at once, so the operations
     // awaiting them end now instead of staying suspended.
     void abort(const QString& tag = {});
-
-    // Whether `url` is one the agent may send a request to or open in a browser: http or https,
-    // in any letter case.
-    static bool isWebAddress(const QUrl& url);
 
 private:
     class Hop;

@@ -1,5 +1,7 @@
 #include "service/ReplyParser.h"
 
+#include "records/PlatformError.h"
+
 #include <QString>
 
 #include <algorithm>
@@ -21,6 +23,11 @@ constexpr int kMostChunkSizeDigits = 15;
 const char* const kTooLarge = "its header is too large";
 const char* const kMalformedHeader = "its header is malformed";
 const char* const kMalformedChunks = "its chunks are malformed";
+
+// The reply breaks its framing: `how` says so, for "... could not be read: ".
+[[noreturn]] void broken(const std::string& how) {
+    throw PlatformError(PlatformError::Kind::network, QString::fromStdString(how));
+}
 
 bool isToken(const QByteArray& name) {
     return !name.isEmpty() && std::none_of(name.begin(), name.end(), [](char c) {
@@ -92,7 +99,7 @@ bool ReplyParser::readLine(const char*& at, const char* end, qint64 most) {
     const char* upTo = feed ? feed + 1 : end;
     if (line_.size() + (upTo - at) > most) {
         const bool inHeader = state_ == State::statusLine || state_ == State::fields;
-        throw Broken(inHeader ? kTooLarge : state_ == State::trailers ? "its trailer is too large" : kMalformedChunks);
+        broken(inHeader ? kTooLarge : state_ == State::trailers ? "its trailer is too large" : kMalformedChunks);
     }
     line_.append(at, upTo - at);
     at = upTo;
@@ -112,13 +119,13 @@ void ReplyParser::endOfLine() {
         const qsizetype extension = line.indexOf(';');
         const QByteArray size = (extension < 0 ? line : line.left(extension)).trimmed();
         const std::optional<qint64> length = digitsOf(size, 16, kMostChunkSizeDigits);
-        if (!length) throw Broken(kMalformedChunks);
+        if (!length) broken(kMalformedChunks);
         left_ = *length;
         state_ = *length == 0 ? State::trailers : State::chunkData;
         break;
     }
     case State::chunkEnd:
-        if (!line.isEmpty()) throw Broken(kMalformedChunks);
+        if (!line.isEmpty()) broken(kMalformedChunks);
         state_ = State::chunkSize;
         break;
     case State::trailers:
@@ -132,9 +139,9 @@ void ReplyParser::statusLine(const QByteArray& line) {
     // "HTTP/1.1 200 OK", the reason optional.
     if (line.size() < 12 || !line.startsWith("HTTP/1.") || line[7] < '0' || line[7] > '9' || line[8] != ' ' ||
         (line.size() > 12 && line[12] != ' '))
-        throw Broken("it is not an HTTP/1.1 reply");
+        broken("it is not an HTTP/1.1 reply");
     const std::optional<qint64> status = digitsOf(line.mid(9, 3), 10, 3);
-    if (!status || *status < 100) throw Broken("it is not an HTTP/1.1 reply");
+    if (!status || *status < 100) broken("it is not an HTTP/1.1 reply");
     head_ = {int(*status), line[7] - '0', {}};
     state_ = State::fields;
 }
@@ -143,20 +150,20 @@ void ReplyParser::field(const QByteArray& line) {
     if (line.isEmpty()) return headEnded();
     // A line folded onto the one before (obsolete, but allowed): one value, joined by a space.
     if (line.startsWith(' ') || line.startsWith('\t')) {
-        if (head_.fields.isEmpty()) throw Broken(kMalformedHeader);
+        if (head_.fields.isEmpty()) broken(kMalformedHeader);
         head_.fields.last().second += ' ' + line.trimmed();
         return;
     }
     const qsizetype colon = line.indexOf(':');
-    if (colon < 0) throw Broken(kMalformedHeader);
+    if (colon < 0) broken(kMalformedHeader);
     const QByteArray name = line.left(colon);
-    if (!isToken(name)) throw Broken(kMalformedHeader);
-    if (head_.fields.size() == kMostFields) throw Broken(kTooLarge);
+    if (!isToken(name)) broken(kMalformedHeader);
+    if (head_.fields.size() == kMostFields) broken(kTooLarge);
     head_.fields.append({name, line.mid(colon + 1).trimmed()});
 }
 
 void ReplyParser::headEnded() {
-    if (head_.status == 101) throw Broken("it switches to another protocol");
+    if (head_.status == 101) broken("it switches to another protocol");
     if (head_.status < 200) {  // an interim reply: the real one follows
         state_ = State::statusLine;
         return;
@@ -173,7 +180,7 @@ void ReplyParser::headEnded() {
         const QList<QByteArray> given = listOf(lengths);
         length_ = digitsOf(given.first(), 10, kMostLengthDigits);
         if (!length_ || std::any_of(given.begin(), given.end(), [&](const QByteArray& other) { return other != given.first(); }))
-            throw Broken("its length is malformed");
+            broken("its length is malformed");
         left_ = *length_;
         state_ = left_ == 0 ? State::done : State::length;
     } else {
@@ -201,10 +208,10 @@ void ReplyParser::closed() {
     case State::done:
     case State::stopped: return;
     case State::length:
-        throw Broken(QStringLiteral("%1 of %2 bytes arrived").arg(bodyBytes_).arg(*length_).toStdString());
+        broken(QStringLiteral("%1 of %2 bytes arrived").arg(bodyBytes_).arg(*length_).toStdString());
     default:
-        if (!headComplete_) throw Broken("the server closed the connection");
-        throw Broken(QStringLiteral("%1 bytes arrived before the connection closed").arg(bodyBytes_).toStdString());
+        if (!headComplete_) broken("the server closed the connection");
+        broken(QStringLiteral("%1 bytes arrived before the connection closed").arg(bodyBytes_).toStdString());
     }
 }
 

@@ -12,19 +12,11 @@
 
 #include <functional>
 #include <optional>
-#include <stdexcept>
 
 namespace spinforge {
 
 class ReplyParser {
 public:
-    // A reply that is no HTTP/1 reply, or breaks its own framing. The text says how, for "... could
-    // not be read: ": "its header is too large", "its chunks are malformed".
-    class Broken : public std::runtime_error {
-    public:
-        using std::runtime_error::runtime_error;
-    };
-
     struct Head {
         int status = 0;
         int minorVersion = 1;                          // HTTP/1.x
@@ -40,10 +32,12 @@ public:
     // Receives each piece of the body, in order.
     std::function<void(const char* data, qint64 size)> onBody;
 
-    // Reads the next bytes. Throws Broken. Once stop() is called (by a callback, say) the rest is
+    // Reads the next bytes. A reply that is no HTTP/1 reply, or breaks its own framing, throws a
+    // network PlatformError saying how, for "... could not be read: ": "its header is too large",
+    // "its chunks are malformed". Once stop() is called (by a callback, say) the rest is
     // not read.
     void feed(const char* data, qint64 size);
-    // The connection closed. Throws Broken when that cut the reply short: the message then says
+    // The connection closed. Throws the same when that cut the reply short: the message then says
     // how much of the body had arrived.
     void closed();
     void stop() { state_ = State::stopped; }

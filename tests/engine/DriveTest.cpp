@@ -96,7 +96,7 @@ TEST(Drives, ADriveMountedUnderANameThatIsNotTextIsSyncedAndNamedReadably) {
     const QString volume = rig.scratch("media/") + spinforge::FileNames::decode("DJ\xff");
     ASSERT_EQ(::mkdir(spinforge::FileNames::encode(volume).constData(), 0755), 0);
     writeBytes(rig.scratch("mountinfo"), mountTableListing({volume}));
-    const spinforge::Profile demo{kProfileId, QStringLiteral("DJ Demo"), QStringLiteral("Demo Set")};
+    const spinforge::Profile demo{kProfileId, QStringLiteral("DJ Demo"), pathOf("Demo Set")};
     const spinforge::Folder drive = std::move(*rig.files.openFolder(volume, spinforge::Reach::beneath));
     ASSERT_TRUE(writeWhole(drive, spinforge::USBMarker::fileName, spinforge::USBMarker::forProfile(demo).encoded()).ok());
 
@@ -112,7 +112,7 @@ TEST(USBSync, CopiesWhatTheDriveLacksListsEveryTrackAndLeavesTheRestAlone) {
     EngineRig rig;
     const QString volume = rig.addDrive("DJSTICK"), playlist = EngineRig::playlistOn(volume);
     spinforge::Manifest manifest;
-    manifest.profile = {kProfileId, QStringLiteral("DJ Demo"), QStringLiteral("Demo Set")};
+    manifest.profile = {kProfileId, QStringLiteral("DJ Demo"), pathOf("Demo Set")};
     for (const char* path : {"House/a.mp3", "b.mp3", "c.mp3"}) {
         const QByteArray bytes = QFileInfo(path).baseName().toUtf8();
         if (bytes != "b") writeBytes(rig.cached(path), bytes);  // b.mp3 is not cached yet: listed, not copied

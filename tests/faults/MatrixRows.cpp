@@ -504,7 +504,7 @@ const std::vector<Row> kDriveRows{
     {16, "MarkerTooLarge", "The marker .dj-sync.json is 100 KiB (a valid marker padded with spaces)",
      [](FaultMatrix& m) {
          replaceMarker(m, [](const QByteArray& path) {
-             const spinforge::Profile demo{kProfileId, QStringLiteral("DJ Demo"), QStringLiteral("Demo Set")};
+             const spinforge::Profile demo{kProfileId, QStringLiteral("DJ Demo"), pathOf("Demo Set")};
              writeBytes(QFile::decodeName(path), spinforge::USBMarker::forProfile(demo).encoded() + QByteArray(100 * 1024, ' '));
          });
      }, restoreMarker, Kind::success, "3 tracks cached \u2014 connect USB", kUnchangedDrive, kLibraryNew},

@@ -70,7 +70,7 @@ QString EngineRig::addDrive(const QString& label, std::optional<qint64> profile)
 }
 
 void EngineRig::registerDrive(const QString& volume, qint64 profile) {
-    const spinforge::Profile demo{profile, QStringLiteral("DJ Demo"), QStringLiteral("Demo Set")};
+    const spinforge::Profile demo{profile, QStringLiteral("DJ Demo"), pathOf("Demo Set")};
     writeBytes(volume + u'/' + spinforge::USBMarker::fileName, spinforge::USBMarker::forProfile(demo).encoded());
 }
 

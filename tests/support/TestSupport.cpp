@@ -5,6 +5,7 @@
 #include <openssl/sha.h>
 
 #include <chrono>
+#include <stdexcept>
 
 #include <fcntl.h>
 #include <malloc.h>
@@ -31,9 +32,15 @@ QByteArray noise(qsizetype size, quint32 seed) {
     return bytes;
 }
 
+spinforge::RelativePath pathOf(const QString& text) {
+    std::optional<spinforge::RelativePath> path = spinforge::RelativePath::from(text);
+    if (!path) throw std::invalid_argument("not a relative path: " + text.toStdString());
+    return *path;
+}
+
 spinforge::Track trackOf(const QString& relativePath, const QByteArray& bytes) {
     spinforge::Track track;
-    track.relativePath = relativePath;
+    track.relativePath = pathOf(relativePath);
     track.filename = QFileInfo(relativePath).fileName();
     track.sha256 = digestOf(bytes);
     track.byteSize = bytes.size();

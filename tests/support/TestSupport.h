@@ -28,6 +28,9 @@ QString digestOf(const QByteArray& bytes);
 // Bytes that no other seed gives, so that a track copied under the wrong name shows.
 QByteArray noise(qsizetype size, quint32 seed);
 
+// `text` as a relative path, for tracks and profiles a test makes; throws when it is not one.
+spinforge::RelativePath pathOf(const QString& text);
+
 // A track as the service would describe these bytes.
 spinforge::Track trackOf(const QString& relativePath, const QByteArray& bytes);
 

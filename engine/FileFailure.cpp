@@ -1,11 +1,11 @@
-#include "engine/DriveErrors.h"
+#include "engine/FileFailure.h"
 
 #include <QStringList>
 
 #include <algorithm>
 #include <cerrno>
 
-namespace spinforge::DriveErrors {
+namespace spinforge::FileFailure {
 namespace {
 
 const QString kFatRefuses = QStringLiteral(":*?\"<>|\\");
@@ -42,22 +42,20 @@ QString reason(int errnum, const QString& name) {
     return FileStatus::systemMessage(errnum);
 }
 
-FileError failure(const QString& action, int errnum, const QString& name) {
-    return FileError(action, errnum, reason(errnum, name));
+PlatformError worded(const FileStatus& failed, const Doing& doing) {
+    const int errnum = failed.errnum();
+    if (doing.action.isEmpty()) return PlatformError(PlatformError::Kind::file, failed.description());
+    if (doing.drive && (errnum == ELOOP || errnum == EXDEV)) {
+        const QString couldNot = QStringLiteral("Could not %1 %2").arg(doing.task, doing.drive->name());
+        const QString stop = firstStop(*doing.drive, doing.below, errnum);
+        return PlatformError(PlatformError::Kind::file, couldNot,
+                             errnum == ELOOP
+                                 ? QStringLiteral("%1 is a link, and Spinforge does not write through links on a drive").arg(stop)
+                                 : QStringLiteral("%1 is another drive mounted inside this one, and Spinforge does not "
+                                                  "write across drives")
+                                       .arg(stop));
+    }
+    return PlatformError(PlatformError::Kind::file, doing.action, reason(errnum, doing.below));
 }
 
-FileError failure(const Drive& drive, const QString& task, const QString& action, const QString& relativePath, int errnum) {
-    const QString couldNot = QStringLiteral("Could not %1 %2").arg(task, drive.name());
-    if (errnum == ELOOP)
-        return FileError(couldNot, errnum,
-                         QStringLiteral("%1 is a link, and Spinforge does not write through links on a drive")
-                             .arg(firstStop(drive, relativePath, errnum)));
-    if (errnum == EXDEV)
-        return FileError(couldNot, errnum,
-                         QStringLiteral("%1 is another drive mounted inside this one, and Spinforge does not write "
-                                        "across drives")
-                             .arg(firstStop(drive, relativePath, errnum)));
-    return failure(action, errnum, relativePath);
-}
-
-}  // namespace spinforge::DriveErrors
+}  // namespace spinforge::FileFailure
