@@ -8,7 +8,7 @@
 namespace spinforge::devserver {
 namespace {
 
-constexpr const char* kHelp = R"(Usage: spinforge-devserver --library DIR --state DIR --account SPEC [options]
+constexpr const char* kHelp = R"(Usage: spinforge-devserver --library DIR --state DIR --account ACCOUNT [options]
 
 Development stand-in for the Spinforge music service. Serves the client API
 (login, manifest, track downloads, status reports) for the files of one folder,
@@ -18,7 +18,7 @@ Required:
   --library DIR          folder whose files are the library; hidden files and
                          folders (name starting with '.') are skipped
   --state DIR            folder for reports.jsonl (created if missing)
-  --account SPEC         EMAIL:PASSWORD:PROFILE_ID:FOLDER:DISPLAY NAME
+  --account ACCOUNT      an account, as EMAIL:PASSWORD:PROFILE_ID:FOLDER:DISPLAY NAME;
                          repeatable; the display name may contain ':'
 
 Options:
@@ -160,20 +160,20 @@ void requireComplete(const Options& options) {
 
 }  // namespace
 
-Account parseAccount(const std::string& spec) {
+Account parseAccount(const std::string& text) {
     std::vector<std::string> fields;
     std::size_t start = 0;
     while (fields.size() < 4) {
-        const std::size_t colon = spec.find(':', start);
+        const std::size_t colon = text.find(':', start);
         if (colon == std::string::npos) break;
-        fields.push_back(spec.substr(start, colon - start));
+        fields.push_back(text.substr(start, colon - start));
         start = colon + 1;
     }
     if (fields.size() < 4)
-        throw UsageError("--account needs EMAIL:PASSWORD:PROFILE_ID:FOLDER:DISPLAY NAME, not '" + spec + "'");
-    fields.push_back(spec.substr(start));
+        throw UsageError("--account needs EMAIL:PASSWORD:PROFILE_ID:FOLDER:DISPLAY NAME, not '" + text + "'");
+    fields.push_back(text.substr(start));
     for (const std::string& field : fields)
-        if (field.empty()) throw UsageError("--account '" + spec + "' has an empty field");
+        if (field.empty()) throw UsageError("--account '" + text + "' has an empty field");
     return Account{fields[0], fields[1],
                    parseInteger("--account PROFILE_ID", fields[2], 1, std::numeric_limits<int>::max()),
                    fields[3], fields[4]};
