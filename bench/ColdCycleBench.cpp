@@ -8,7 +8,8 @@
 
 #include "Benchmarks.h"
 #include "Drive.h"
-#include "EngineRig.h"
+#include "Cycles.h"
+#include "Paths.h"
 #include "Measure.h"
 #include "Processes.h"
 #include "TrackData.h"
@@ -86,9 +87,9 @@ bool coldCycle(const Options& options) {
     {
         const auto server = serveLibrary(work + "/library");
         const std::string url = server->baseUrl();
-        EngineRig rig(work + "/client", noDrives(work + "/client"));
-        rig.signIn(url);
-        const spinforge::Manifest manifest = rig.manifest();
+        testing_support::EngineRig rig(toQt(work + "/client/data"), noDrives(work + "/client"));
+        rig.signInTo(url, QString::fromLatin1(kToken));
+        const spinforge::Manifest manifest = manifestOf(rig);
         std::vector<std::vector<std::string>> oneByOne;
         for (const spinforge::Track& track : manifest.tracks) {
             spinforge::Manifest single = manifest;
@@ -122,10 +123,10 @@ bool coldCycle(const Options& options) {
 }
 
 int coldCycleEngine(const std::string& work, const std::string& serverURL, int trackCount) {
-    EngineRig rig(work, noDrives(work));
-    rig.signIn(serverURL);
+    testing_support::EngineRig rig(toQt(work + "/data"), noDrives(work));
+    rig.signInTo(serverURL, QString::fromLatin1(kToken));
     const QString expected = QStringLiteral("%1 tracks cached \u2014 connect USB").arg(trackCount);
-    const double seconds = secondsOf([&] { rig.syncExpecting(expected); });
+    const double seconds = secondsOf([&] { syncExpecting(rig, expected); });
     std::printf("%.6f\n", seconds);
     return 0;
 }

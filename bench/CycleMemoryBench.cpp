@@ -6,7 +6,8 @@
 
 #include "Benchmarks.h"
 #include "Drive.h"
-#include "EngineRig.h"
+#include "Cycles.h"
+#include "Paths.h"
 #include "Measure.h"
 #include "Processes.h"
 #include "TrackData.h"
@@ -62,10 +63,10 @@ bool cycleMemory(const Options& options) {
             const double bodyMiB = double(server->manifest(kToken).size()) / double(MiB);
             const std::string engine = work + "/engine";
             {
-                EngineRig rig(engine, drive.volumes());
-                rig.signIn(server->baseUrl());
-                linkTracks(tracks, work + "/tracks", rig.cacheRoot());
-                const spinforge::Profile profile = rig.manifest().profile;
+                testing_support::EngineRig rig(toQt(engine + "/data"), drive.volumes());
+                rig.signInTo(server->baseUrl(), QString::fromLatin1(kToken));
+                linkTracks(tracks, work + "/tracks", fromQt(rig.cacheRoot()));
+                const spinforge::Profile profile = manifestOf(rig).profile;
                 copyTracks(tracks, work + "/tracks", drive.musicFolder(profile));
                 drive.registerFor(profile);
             }
@@ -92,15 +93,15 @@ bool cycleMemory(const Options& options) {
 
 int cycleMemoryEngine(const std::string& work, const std::string& serverURL, const std::string& mountTable,
                       const std::string& prefix) {
-    EngineRig rig(work, {QString::fromStdString(mountTable), {QString::fromStdString(prefix)}});
-    rig.signIn(serverURL);
+    testing_support::EngineRig rig(toQt(work + "/data"), {QString::fromStdString(mountTable), {QString::fromStdString(prefix)}});
+    rig.signInTo(serverURL, QString::fromLatin1(kToken));
     std::ofstream("/proc/self/clear_refs") << "5";
     const double launchIdle = residentMiB("VmRSS");
-    rig.syncExpecting(QStringLiteral("USB is up to date"));
+    syncExpecting(rig, QStringLiteral("USB is up to date"));
     const double launchPeak = residentMiB("VmHWM");
     std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from what is resident now
     const double idle = residentMiB("VmRSS");
-    const double seconds = secondsOf([&] { rig.syncExpecting(QStringLiteral("USB is up to date")); });
+    const double seconds = secondsOf([&] { syncExpecting(rig, QStringLiteral("USB is up to date")); });
     std::printf("%.6f %.3f %.3f %.3f %.3f\n", seconds, idle, residentMiB("VmHWM"), launchIdle, launchPeak);
     return 0;
 }

@@ -3,7 +3,7 @@
 
 #include "Benchmarks.h"
 #include "Drive.h"
-#include "EngineRig.h"
+#include "Cycles.h"
 #include "Measure.h"
 #include "Paths.h"
 #include "Processes.h"
@@ -36,10 +36,10 @@ bool integrity(const Options& options) {
     const std::string work = options.work + "/integrity";
     const std::string root = work + "/tracks";
     const TrackList tracks = writeTracks(root, 200, 5 * MiB);
-    EngineRig rig(work, noDrives(work));
+    testing_support::EngineRig rig(toQt(work + "/data"), noDrives(work));
     const std::vector<Check> checks = checksOf(tracks);
 
-    const spinforge::Folder folder = rig.openFolder(root);
+    const spinforge::Folder folder = openFolder(rig, root);
     const Side ours = [&] {
         return secondsOf([&] {
             for (const Check& check : checks)

@@ -4,7 +4,8 @@
 
 #include "Benchmarks.h"
 #include "Drive.h"
-#include "EngineRig.h"
+#include "Cycles.h"
+#include "Paths.h"
 #include "Measure.h"
 #include "Processes.h"
 #include "TrackData.h"
@@ -38,13 +39,13 @@ bool usbCopy(const Options& options) {
     bool met = false;
     {
         Drive drive(work, options.mediaName);
-        EngineRig rig(work, drive.volumes());
-        const std::string cache = rig.cacheRoot();
+        testing_support::EngineRig rig(toQt(work + "/data"), drive.volumes());
+        const std::string cache = fromQt(rig.cacheRoot());
         const TrackList tracks = writeTracks(cache, kTracks, 5 * MiB);
         linkTracks(tracks, cache, work + "/library");
         const auto server = serveLibrary(work + "/library");
-        rig.signIn(server->baseUrl());
-        const spinforge::Manifest manifest = rig.manifest();
+        rig.signInTo(server->baseUrl(), QString::fromLatin1(kToken));
+        const spinforge::Manifest manifest = manifestOf(rig);
         drive.registerFor(manifest.profile);
         const std::string music = drive.musicFolder(manifest.profile);
         const QString volume = QString::fromStdString(drive.path());
@@ -53,7 +54,7 @@ bool usbCopy(const Options& options) {
             drive.empty();
             qint64 written = 0;
             const double seconds = secondsOf([&] {
-                written = spinforge::DriveSync::run(rig.drives().open(volume, "sync"), manifest, rig.library());
+                written = spinforge::DriveSync::run(spinforge::Drives(rig.files, rig.seams().volumes).open(volume, "sync"), manifest, rig.library());
             });
             if (written != kTracks) throw std::runtime_error("syncUSB wrote " + std::to_string(written) + " tracks");
             return seconds;

@@ -4,7 +4,8 @@
 
 #include "Benchmarks.h"
 #include "Drive.h"
-#include "EngineRig.h"
+#include "Cycles.h"
+#include "Paths.h"
 #include "Measure.h"
 #include "Processes.h"
 #include "TrackData.h"
@@ -16,18 +17,18 @@ bool warmCycle(const Options& options) {
     bool met = false;
     {
         Drive drive(work, options.mediaName);
-        EngineRig rig(work, drive.volumes());
-        const std::string cache = rig.cacheRoot();
+        testing_support::EngineRig rig(toQt(work + "/data"), drive.volumes());
+        const std::string cache = fromQt(rig.cacheRoot());
         const TrackList tracks = writeTracks(cache, 1000, MiB);
         linkTracks(tracks, cache, work + "/library");
         const auto server = serveLibrary(work + "/library");
-        rig.signIn(server->baseUrl());
-        const spinforge::Profile profile = rig.manifest().profile;
+        rig.signInTo(server->baseUrl(), QString::fromLatin1(kToken));
+        const spinforge::Profile profile = manifestOf(rig).profile;
         const std::string music = drive.musicFolder(profile);
         copyTracks(tracks, cache, music);
         drive.registerFor(profile);
 
-        const Side ours = [&] { return secondsOf([&] { rig.syncExpecting(QStringLiteral("USB is up to date")); }); };
+        const Side ours = [&] { return secondsOf([&] { syncExpecting(rig, QStringLiteral("USB is up to date")); }); };
         std::vector<std::string> paths = pathsBelow(cache, tracks);
         for (const std::string& path : pathsBelow(music, tracks)) paths.push_back(path);
         const std::string output = work + "/dgst.txt";

@@ -13,7 +13,12 @@
 
 namespace testing_support {
 
-EngineRig::EngineRig(Disk disk) : settings(scratch_.filePath("Spinforge.conf")), disk_(disk) {
+EngineRig::EngineRig(QString dataHome, spinforge::VolumeSource volumes)
+    : settings(scratch_.filePath("Spinforge.conf")), disk_(Disk::folder), dataHome_(std::move(dataHome)), volumes_(std::move(volumes)) {
+    if (!scratch_.isValid()) throw std::runtime_error("no temporary folder");
+}
+
+EngineRig::EngineRig(Disk disk) : settings(scratch_.filePath("Spinforge.conf")), disk_(disk), dataHome_(scratch_.filePath("data")) {
     if (!scratch_.isValid()) throw std::runtime_error("no temporary folder");
     if (disk_ == Disk::folder) {
         media_ = scratch_.filePath("media");
@@ -51,9 +56,13 @@ DevServer& EngineRig::serve(const Tracks& tracks, DevServerOptions options) {
         options.accounts = {"dj@example.com:secret:7:Demo Set:" + displayName.toStdString()};
     options.library = library.toStdString();
     server_ = std::make_unique<DevServer>(options);
-    settings.setServerURL(QString::fromStdString(server_->baseUrl()));
-    spinforge::Keychain::save(keyring, QString::fromLatin1(kToken));
+    signInTo(server_->baseUrl(), QString::fromLatin1(kToken));
     return *server_;
+}
+
+void EngineRig::signInTo(const std::string& serverURL, const QString& token) {
+    settings.setServerURL(QString::fromStdString(serverURL));
+    spinforge::Keychain::save(keyring, token);
 }
 
 QString EngineRig::addDrive(const QString& label, std::optional<qint64> profile) {
@@ -124,17 +133,17 @@ void EngineRig::bringDriveBack(const QString& volume) {
 }
 
 spinforge::EngineSeams EngineRig::seams() {
-    const spinforge::VolumeSource volumes{disk_ == Disk::folder ? scratch_.filePath("mountinfo")
-                                                                : QStringLiteral("/proc/self/mountinfo"),
-                                          {media_ + u'/'}};
-    return {keyring, settings, files, notifier, mountEvents, volumes, scratch_.filePath("data"), scratch_.filePath("config"),
-            timeouts};
+    const spinforge::VolumeSource volumes =
+        volumes_.value_or(spinforge::VolumeSource{disk_ == Disk::folder ? scratch_.filePath("mountinfo")
+                                                                         : QStringLiteral("/proc/self/mountinfo"),
+                                                  {media_ + u'/'}});
+    return {keyring, settings, files, notifier, mountEvents, volumes, dataHome_, scratch_.filePath("config"), timeouts};
 }
 
 spinforge::LibraryCache& EngineRig::library() {
     if (!library_) {
         api_ = std::make_unique<spinforge::APIClient>(keyring, settings, timeouts);
-        library_ = std::make_unique<spinforge::LibraryCache>(files, *api_, scratch_.filePath("data"));
+        library_ = std::make_unique<spinforge::LibraryCache>(files, *api_, dataHome_);
     }
     return *library_;
 }
@@ -155,7 +164,7 @@ QStringList EngineRig::messages() const {
     return texts;
 }
 
-QString EngineRig::cacheRoot() const { return scratch_.filePath("data/Spinforge/Library"); }
+QString EngineRig::cacheRoot() const { return dataHome_ + QStringLiteral("/Spinforge/Library"); }
 
 QByteArray EngineRig::servedPlaylist() const {
     QByteArray text = "#EXTM3U\n";

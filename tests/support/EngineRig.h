@@ -30,12 +30,17 @@ class EngineRig {
 public:
     // Drives of `disk`'s kind; ask whyUnavailable(disk) first. Throws std::runtime_error.
     explicit EngineRig(Disk disk = Disk::folder);
+    // For benchmarks: the engine's data (its library) in `dataHome`, and the drives `volumes`
+    // lists, which the caller mounts; the rig serves and mounts nothing of its own.
+    EngineRig(QString dataHome, spinforge::VolumeSource volumes);
     ~EngineRig();
     EngineRig(const EngineRig&) = delete;
     EngineRig& operator=(const EngineRig&) = delete;
 
     // Starts the service on `tracks` (listed in path order) with the rig signed in to it.
     DevServer& serve(const Tracks& tracks, DevServerOptions options = {});
+    // Signs in to a service the caller runs: its address and a device token it issued.
+    void signInTo(const std::string& serverURL, const QString& token);
     DevServer& service() { return *server_; }
     const Tracks& served() const { return served_; }
 
@@ -90,6 +95,8 @@ private:
     void writeMountTable();
 
     Disk disk_;
+    QString dataHome_;  // the engine's data folder
+    std::optional<spinforge::VolumeSource> volumes_;  // drives the caller lists, or the rig's own
     QString media_;
     std::unique_ptr<DevServer> server_;
     Tracks served_;
