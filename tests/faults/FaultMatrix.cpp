@@ -237,8 +237,12 @@ void FaultMatrix::run(bool registration) {
             if (row.inject) row.inject(*this);
             r.runCycle();
         });
-        if (row.withinSeconds > 0) EXPECT_LT(cost.seconds, row.withinSeconds) << "the cycle took too long";
-        if (row.withinMiB > 0 && kMemoryMeasured) EXPECT_LT(cost.peakMiB, row.withinMiB) << "the cycle held too much memory";
+        if (row.withinSeconds > 0) {
+            EXPECT_LT(cost.seconds, row.withinSeconds) << "the cycle took too long";
+        }
+        if (row.withinMiB > 0 && kMemoryMeasured) {
+            EXPECT_LT(cost.peakMiB, row.withinMiB) << "the cycle held too much memory";
+        }
         const State after = r.states.last();
         EXPECT_EQ(after.kind, row.outcome) << after.message.toStdString();
         EXPECT_EQ(stable(after.message), row.message);

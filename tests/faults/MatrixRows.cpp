@@ -49,7 +49,8 @@ Row refusal(int order, const char* name, const char* fault, const std::string& e
         if (endpoint == "download") refusal["track"] = "House/b.mp3";
         m.serviceFault(refusal.dump());
     };
-    return {order, name, fault, inject, {}, Kind::failed, message, kUnchangedDrive, kUnchangedLibrary, 1};
+    return {.order = order, .name = name, .fault = fault, .inject = inject, .message = message,
+            .drive = kUnchangedDrive, .library = kUnchangedLibrary, .serviceFaultUses = 1};
 }
 
 // Just before c.mp3 is copied to the drive, `happen` happens, once.
@@ -148,7 +149,8 @@ Row redirectedAway(int order, const char* name, const char* fault, const std::st
         if (endpoint == "download") redirect["track"] = "House/b.mp3";
         m.serviceFault(redirect.dump());
     };
-    return {order, name, fault, inject, expectTokenStayedHome, outcome, message, drive, library, 1};
+    return {.order = order, .name = name, .fault = fault, .inject = inject, .clear = expectTokenStayedHome,
+            .outcome = outcome, .message = message, .drive = drive, .library = library, .serviceFaultUses = 1};
 }
 
 constexpr const char* kTokenWithAHeaderLine = "t0k\r\nX-Injected: 1";
@@ -206,13 +208,14 @@ const std::string kMegabyteNameShown =
     "Integrity check failed for Set \\u2028 " + std::string(121, 'x') + "\u2026" + std::string(71, 'x') + " end.mp3.";
 
 const std::vector<Row> kServiceRows{
-    {1, "ConnectionRefused", "Connection refused (nothing listens at the address)",
-     [](FaultMatrix& m) {
+    {.order = 1, .name = "ConnectionRefused", .fault = "Connection refused (nothing listens at the address)",
+     .inject = [](FaultMatrix& m) {
          QTcpServer probe;  // a port nothing listens on
          probe.listen(QHostAddress::LocalHost);
          m.rig().settings.setServerURL(QStringLiteral("http://127.0.0.1:%1").arg(probe.serverPort()));
-     }, pointBack, Kind::failed,
-     "Could not reach 127.0.0.1:PORT: Connection refused", kUnchangedDrive, kUnchangedLibrary},
+     },
+     .clear = pointBack, .message = "Could not reach 127.0.0.1:PORT: Connection refused", .drive = kUnchangedDrive,
+     .library = kUnchangedLibrary},
     refusal(2, "Unauthorized", "401 with an \"error\" text", "manifest", 401, {"This computer was signed out on the dashboard.", true},
             "This computer was signed out on the dashboard."),
     refusal(3, "UnauthorizedWithoutText", "401 with an empty body", "manifest", 401, {}, "Sign in to this Mac first."),
@@ -227,65 +230,74 @@ const std::vector<Row> kServiceRows{
     refusal(9, "ServerErrorHtml", "500 with an HTML page (manifest)", "manifest", 500, {kHtml}, "Server request failed (500)."),
     refusal(10, "ServerErrorJson", "500 with a JSON \"error\" (manifest)", "manifest", 500, {"The library is being rebuilt.", true},
             "The library is being rebuilt."),
-    {11, "ManifestNotJson", "A manifest that is not JSON (200 with a captive portal's page)",
-     [](FaultMatrix& m) { serveManifest(m, "<html><body>Please log in to the hotel Wi-Fi</body></html>"); }, {},
-     Kind::failed, "The server's manifest is invalid: it is not JSON (error at byte 1)", kUnchangedDrive,
-     kUnchangedLibrary, 1},
-    {12, "ManifestTruncated", "A truncated manifest (the first half of the real one)",
-     [](FaultMatrix& m) {
+    {.order = 11, .name = "ManifestNotJson", .fault = "A manifest that is not JSON (200 with a captive portal's page)",
+     .inject = [](FaultMatrix& m) { serveManifest(m, "<html><body>Please log in to the hotel Wi-Fi</body></html>"); },
+     .message = "The server's manifest is invalid: it is not JSON (error at byte 1)", .drive = kUnchangedDrive,
+     .library = kUnchangedLibrary, .serviceFaultUses = 1},
+    {.order = 12, .name = "ManifestTruncated", .fault = "A truncated manifest (the first half of the real one)",
+     .inject = [](FaultMatrix& m) {
          const std::string whole = manifestOf(m).dump();
          serveManifest(m, whole.substr(0, whole.size() / 2));
-     }, {}, Kind::failed, "The server's manifest is invalid: it is not JSON (error at byte 617)", kUnchangedDrive,
-     kUnchangedLibrary, 1},
-    {13, "ManifestWithOneUnsafeTrack", "A manifest with one bad track (a path leaving the library: ../../.profile)",
-     [](FaultMatrix& m) {
+     },
+     .message = "The server's manifest is invalid: it is not JSON (error at byte 617)", .drive = kUnchangedDrive,
+     .library = kUnchangedLibrary, .serviceFaultUses = 1},
+    {.order = 13, .name = "ManifestWithOneUnsafeTrack",
+     .fault = "A manifest with one bad track (a path leaving the library: ../../.profile)",
+     .inject = [](FaultMatrix& m) {
          nlohmann::json manifest = manifestOf(m);
          manifest["tracks"][2]["relative_path"] = "../../.profile";
          serveManifest(m, manifest.dump());
-     }, {}, Kind::failed,
-     "The server's manifest is invalid: tracks[2].relative_path \"../../.profile\" has a '..' component",
-     kUnchangedDrive, kUnchangedLibrary, 1},
-    {14, "ManifestWithOneTrackMissingItsDigest", "A manifest with one bad track (no sha256)",
-     [](FaultMatrix& m) {
+     },
+     .message = "The server's manifest is invalid: tracks[2].relative_path \"../../.profile\" has a '..' component",
+     .drive = kUnchangedDrive, .library = kUnchangedLibrary, .serviceFaultUses = 1},
+    {.order = 14, .name = "ManifestWithOneTrackMissingItsDigest", .fault = "A manifest with one bad track (no sha256)",
+     .inject = [](FaultMatrix& m) {
          nlohmann::json manifest = manifestOf(m);
          manifest["tracks"][3].erase("sha256");
          serveManifest(m, manifest.dump());
-     }, {}, Kind::failed, "The server's manifest is invalid: tracks[3].sha256 is missing", kUnchangedDrive,
-     kUnchangedLibrary, 1},
-    {15, "ManifestWithWholeNumbersAsFloats",
-     "A manifest whose integers are written as JavaScript and Python may send them (1024.0, 1e0)",
-     [](FaultMatrix& m) {
+     },
+     .message = "The server's manifest is invalid: tracks[3].sha256 is missing", .drive = kUnchangedDrive,
+     .library = kUnchangedLibrary, .serviceFaultUses = 1},
+    {.order = 15, .name = "ManifestWithWholeNumbersAsFloats",
+     .fault = "A manifest whose integers are written as JavaScript and Python may send them (1024.0, 1e0)",
+     .inject = [](FaultMatrix& m) {
          nlohmann::json manifest = manifestOf(m);
          manifest["profile"]["id"] = double(kProfileId);
          for (nlohmann::json& track : manifest["tracks"]) track["byte_size"] = double(track["byte_size"].get<qint64>());
          std::string text = manifest.dump();
          text.replace(text.find("\"version\":1"), 11, "\"version\":1e0");
          serveManifest(m, text);
-     }, {}, Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew, 1},
-    {16, "WrongBytes", "Wrong bytes for b.mp3 (one byte changed, same length)",
-     [](FaultMatrix& m) { m.serviceFault(R"({"endpoint": "download", "wrong_bytes": true, "track": "House/b.mp3"})"); },
-     {}, Kind::failed, "Integrity check failed for b.mp3.", kUnchangedDrive, kUnchangedLibrary, 1},
-    {17, "ConnectionDroppedMidDownload", "Connection dropped after 40 KiB of b.mp3",
-     [](FaultMatrix& m) { m.serviceFault(R"({"endpoint": "download", "drop_after": 40960, "track": "House/b.mp3"})"); },
-     {}, Kind::failed,
-     "Could not download House/b.mp3: the download from 127.0.0.1:PORT ended early: 40960 of 163840 bytes arrived",
-     kUnchangedDrive, kUnchangedLibrary, 1},
-    {18, "StallMidDownload", "Download of b.mp3 stalls after 40 KiB (idle timeout 1.5 s)",
-     [](FaultMatrix& m) {
+     },
+     .outcome = Kind::success, .message = "3 tracks copied to USB", .drive = kAllNew, .library = kLibraryNew,
+     .serviceFaultUses = 1},
+    {.order = 16, .name = "WrongBytes", .fault = "Wrong bytes for b.mp3 (one byte changed, same length)",
+     .inject = [](FaultMatrix& m) { m.serviceFault(R"({"endpoint": "download", "wrong_bytes": true, "track": "House/b.mp3"})"); },
+     .message = "Integrity check failed for b.mp3.", .drive = kUnchangedDrive, .library = kUnchangedLibrary,
+     .serviceFaultUses = 1},
+    {.order = 17, .name = "ConnectionDroppedMidDownload", .fault = "Connection dropped after 40 KiB of b.mp3",
+     .inject = [](FaultMatrix& m) { m.serviceFault(R"({"endpoint": "download", "drop_after": 40960, "track": "House/b.mp3"})"); },
+     .message = "Could not download House/b.mp3: the download from 127.0.0.1:PORT ended early: 40960 of 163840 bytes arrived",
+     .drive = kUnchangedDrive, .library = kUnchangedLibrary, .serviceFaultUses = 1},
+    {.order = 18, .name = "StallMidDownload", .fault = "Download of b.mp3 stalls after 40 KiB (idle timeout 1.5 s)",
+     .inject = [](FaultMatrix& m) {
          m.rig().timeouts.request = std::chrono::milliseconds(1500);
          m.rig().resetEngine();
          m.serviceFault(R"({"endpoint": "download", "stall_after": 40960, "track": "House/b.mp3"})");
-     }, {}, Kind::failed,
-     "Could not download House/b.mp3: the download from 127.0.0.1:PORT broke off: no data for 1.5 seconds",
-     kUnchangedDrive, kUnchangedLibrary, 1},
-    {19, "SlowButSteadyDownload", "c.mp3 arrives at 48 KiB/s, 2 s in all (idle timeout 0.8 s)",
-     [](FaultMatrix& m) {
+     },
+     .message = "Could not download House/b.mp3: the download from 127.0.0.1:PORT broke off: no data for 1.5 seconds",
+     .drive = kUnchangedDrive, .library = kUnchangedLibrary, .serviceFaultUses = 1},
+    {.order = 19, .name = "SlowButSteadyDownload",
+     .fault = "c.mp3 arrives at 48 KiB/s, 2 s in all (idle timeout 0.8 s)",
+     .inject = [](FaultMatrix& m) {
          m.rig().timeouts.request = std::chrono::milliseconds(800);
          m.rig().resetEngine();
          m.serviceFault(R"({"endpoint": "download", "bytes_per_second": 49152, "track": "Techno/c.mp3"})");
-     }, {}, Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew, 1},
-    {20, "UntrustedCertificate", "HTTPS with a self-signed certificate the system does not trust",
-     [](FaultMatrix& m) {
+     },
+     .outcome = Kind::success, .message = "3 tracks copied to USB", .drive = kAllNew, .library = kLibraryNew,
+     .serviceFaultUses = 1},
+    {.order = 20, .name = "UntrustedCertificate",
+     .fault = "HTTPS with a self-signed certificate the system does not trust",
+     .inject = [](FaultMatrix& m) {
          const QString folder = m.rig().scratch("certificate");
          QDir().mkpath(folder);
          ASSERT_EQ(QProcess::execute("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj",
@@ -295,23 +307,28 @@ const std::vector<Row> kServiceRows{
          m.otherService = std::make_unique<DevServer>(DevServerOptions{.tlsCert = (folder + "/cert.pem").toStdString(),
                                                                        .tlsKey = (folder + "/key.pem").toStdString()});
          m.rig().settings.setServerURL(QString::fromStdString(m.otherService->baseUrl()));
-     }, [](FaultMatrix& m) {
+     },
+     .clear = [](FaultMatrix& m) {
          pointBack(m);
          m.otherService.reset();
-     }, Kind::failed,
-     "Could not reach 127.0.0.1:PORT: the secure connection failed (SSL handshake failed: The certificate is "
-     "self-signed, and untrusted)", kUnchangedDrive, kUnchangedLibrary},
-    {21, "StatusReportRefused", "The status report answered with 500",
-     [](FaultMatrix& m) { m.serviceFault(R"({"endpoint": "status", "status": 500})"); }, {}, Kind::success,
-     "3 tracks copied to USB", kAllNew, kLibraryNew, 1},
-    {22, "TrackPathWithLineBreaks", "A track path holding line breaks, which would add playlist entries of the service's own",
-     [](FaultMatrix& m) {
+     },
+     .message = "Could not reach 127.0.0.1:PORT: the secure connection failed (SSL handshake failed: The certificate is "
+     "self-signed, and untrusted)",
+     .drive = kUnchangedDrive, .library = kUnchangedLibrary},
+    {.order = 21, .name = "StatusReportRefused", .fault = "The status report answered with 500",
+     .inject = [](FaultMatrix& m) { m.serviceFault(R"({"endpoint": "status", "status": 500})"); },
+     .outcome = Kind::success, .message = "3 tracks copied to USB", .drive = kAllNew, .library = kLibraryNew,
+     .serviceFaultUses = 1},
+    {.order = 22, .name = "TrackPathWithLineBreaks",
+     .fault = "A track path holding line breaks, which would add playlist entries of the service's own",
+     .inject = [](FaultMatrix& m) {
          nlohmann::json manifest = manifestOf(m);
          manifest["tracks"][2]["relative_path"] = "Techno/c.mp3\n#EXTINF:-1,Not a track\nhttp://tracker.example/x.mp3";
          serveManifest(m, manifest.dump());
-     }, {}, Kind::failed,
-     "The server's manifest is invalid: tracks[2].relative_path \"Techno/c.mp3\\n#EXTINF:-1,Not a track\\n"
-     "http://tracker.example/x.mp3\" contains a control character", kUnchangedDrive, kUnchangedLibrary, 1},
+     },
+     .message = "The server's manifest is invalid: tracks[2].relative_path \"Techno/c.mp3\\n#EXTINF:-1,Not a track\\n"
+     "http://tracker.example/x.mp3\" contains a control character",
+     .drive = kUnchangedDrive, .library = kUnchangedLibrary, .serviceFaultUses = 1},
     redirectedAway(23, "ManifestRedirectedToAnotherServer",
                    "The manifest redirected (302) to another server, which records what it receives: it gets no token",
                    "manifest", 302, "/api/client/manifest", Kind::failed, "Invalid device token.", kUnchangedDrive,
@@ -323,14 +340,17 @@ const std::vector<Row> kServiceRows{
     redirectedAway(25, "StatusReportRedirectedToAnotherServer",
                    "The status report redirected (303) to another server, which records what it receives: it gets no token",
                    "status", 303, "/api/client/status", Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew),
-    {26, "ManifestRedirectedWithinTheServer", "The manifest redirected (307) to a path on the same server: the token goes along",
-     [](FaultMatrix& m) {
+    {.order = 26, .name = "ManifestRedirectedWithinTheServer",
+     .fault = "The manifest redirected (307) to a path on the same server: the token goes along",
+     .inject = [](FaultMatrix& m) {
          m.serviceFault(R"({"endpoint": "manifest", "status": 307, "location": "/api/client/manifest", "times": 1})");
-     }, {}, Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew, 1},
-    {27, "DownloadRunsOnPastItsSize",
-     "b.mp3's body runs on without end past its 160 KiB, chunked without a length, into a library disk with room for "
+     },
+     .outcome = Kind::success, .message = "3 tracks copied to USB", .drive = kAllNew, .library = kLibraryNew,
+     .serviceFaultUses = 1},
+    {.order = 27, .name = "DownloadRunsOnPastItsSize",
+     .fault = "b.mp3's body runs on without end past its 160 KiB, chunked without a length, into a library disk with room for "
      "b.mp3 and not a byte more",
-     [](FaultMatrix& m) {
+     .inject = [](FaultMatrix& m) {
          // The disk is full once b.mp3's staging file holds all of its 160 KiB: a write to it then fails.
          m.rig().files.beforeEach = [&m](Op op, const QString& path) {
              if (op == Op::write && path.endsWith(QLatin1String("Library/House/b.mp3")) &&
@@ -338,15 +358,19 @@ const std::vector<Row> kServiceRows{
                  m.rig().files.failOn(Op::write, path, ENOSPC, 1);
          };
          m.serviceFault(R"({"endpoint": "download", "trailing_bytes": 4611686018427387904, "track": "House/b.mp3"})");
-     }, [](FaultMatrix& m) { m.rig().files.beforeEach = nullptr; }, Kind::failed, "Integrity check failed for b.mp3.",
-     kUnchangedDrive, kUnchangedLibrary, 1},
-    {28, "ManifestPast256MiB", "A manifest followed by 256 MiB of spaces, chunked without a length (still JSON)",
-     [](FaultMatrix& m) { m.serviceFault(R"({"endpoint": "manifest", "trailing_bytes": 268435456})"); }, {},
-     Kind::failed, "The server's manifest is too large: more than 256 MiB", kUnchangedDrive, kUnchangedLibrary, 1},
-    {29, "TokenWithAHeaderLine",
-     "A sign-in reply whose token holds CR LF and a header line (refused: \"The server returned an invalid "
+     },
+     .clear = [](FaultMatrix& m) { m.rig().files.beforeEach = nullptr; },
+     .message = "Integrity check failed for b.mp3.", .drive = kUnchangedDrive, .library = kUnchangedLibrary,
+     .serviceFaultUses = 1},
+    {.order = 28, .name = "ManifestPast256MiB",
+     .fault = "A manifest followed by 256 MiB of spaces, chunked without a length (still JSON)",
+     .inject = [](FaultMatrix& m) { m.serviceFault(R"({"endpoint": "manifest", "trailing_bytes": 268435456})"); },
+     .message = "The server's manifest is too large: more than 256 MiB", .drive = kUnchangedDrive,
+     .library = kUnchangedLibrary, .serviceFaultUses = 1},
+    {.order = 29, .name = "TokenWithAHeaderLine",
+     .fault = "A sign-in reply whose token holds CR LF and a header line (refused: \"The server returned an invalid "
      "response.\"), and such a token found stored",
-     [](FaultMatrix& m) {
+     .inject = [](FaultMatrix& m) {
          EngineRig& r = m.rig();
          const nlohmann::json reply{{"token", kTokenWithAHeaderLine}, {"device_id", 9}, {"display_name", "DJ Demo"}};
          m.serviceFault(nlohmann::json{{"endpoint", "login"}, {"status", 200}, {"body", reply.dump()},
@@ -356,10 +380,13 @@ const std::vector<Row> kServiceRows{
                    "The server returned an invalid response.");
          EXPECT_EQ(spinforge::Keychain::load(r.keyring), QString::fromLatin1(kToken)) << "the refused token was stored";
          spinforge::Keychain::save(r.keyring, QString::fromLatin1(kTokenWithAHeaderLine));
-     }, [](FaultMatrix& m) {
+     },
+     .clear = [](FaultMatrix& m) {
          EXPECT_EQ(m.rig().service().counters()["manifest"], 0) << "a request went out with the token's header line";
          spinforge::Keychain::save(m.rig().keyring, QString::fromLatin1(kToken));
-     }, Kind::failed, "Sign in to this Mac first.", kUnchangedDrive, kUnchangedLibrary, 1},
+     },
+     .message = "Sign in to this Mac first.", .drive = kUnchangedDrive, .library = kUnchangedLibrary,
+     .serviceFaultUses = 1},
     bounded({30, "HeaderFieldFlood", "The manifest's header section holds 150 fields more (the network layer reads 100)",
              [](FaultMatrix& m) { m.serviceFault(R"({"endpoint": "manifest", "header_fields": 150})"); }, {}, Kind::failed,
              "The manifest from 127.0.0.1:PORT could not be read: its header is too large", kUnchangedDrive,
@@ -376,12 +403,13 @@ const std::vector<Row> kServiceRows{
                                     "trailing_bytes": 4611686018427387904})");
              }, [](FaultMatrix& m) { expectServiceLeft(m, 64); }, Kind::failed, "The library is being rebuilt.",
              kUnchangedDrive, kUnchangedLibrary, 1}, 10, 64),
-    {33, "CookieFlood",
-     "Each answer to the manifest sets 90 new cookies of 200 bytes, and the service refuses (431) a request whose cookies "
+    {.order = 33, .name = "CookieFlood",
+     .fault = "Each answer to the manifest sets 90 new cookies of 200 bytes, and the service refuses (431) a request whose cookies "
      "pass 4 KiB",
-     [](FaultMatrix& m) { m.serviceFault(R"({"endpoint": "manifest", "set_cookies": 90})"); },
-     [](FaultMatrix& m) { EXPECT_EQ(m.rig().service().counters()["cookies_seen"], 0) << "the service's cookies came back"; },
-     Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew, 1},
+     .inject = [](FaultMatrix& m) { m.serviceFault(R"({"endpoint": "manifest", "set_cookies": 90})"); },
+     .clear = [](FaultMatrix& m) { EXPECT_EQ(m.rig().service().counters()["cookies_seen"], 0) << "the service's cookies came back"; },
+     .outcome = Kind::success, .message = "3 tracks copied to USB", .drive = kAllNew, .library = kLibraryNew,
+     .serviceFaultUses = 1},
     bounded({34, "CompressedManifestBomb",
              "A gzip manifest of 100 KB, sent compressed although the agent asks for none, whose tracks inflate to 100 MiB "
              "of empty objects",
@@ -392,17 +420,18 @@ const std::vector<Row> kServiceRows{
              [](FaultMatrix& m) { m.serviceFault(R"({"endpoint": "status", "trailing_bytes": 1073741824})"); },
              [](FaultMatrix& m) { expectServiceLeft(m, 64); }, Kind::success, "3 tracks copied to USB", kAllNew,
              kLibraryNew, 1}, 10, 64),
-    {36, "ServiceThatPrefersHttp2",
-     "An HTTPS service that chooses HTTP/2 whenever a client offers it (it speaks HTTP/1.1 only): the agent offers only HTTP/1.1",
-     [](FaultMatrix& m) { serveOverTls(m, true); },
-     [](FaultMatrix& m) {
+    {.order = 36, .name = "ServiceThatPrefersHttp2",
+     .fault = "An HTTPS service that chooses HTTP/2 whenever a client offers it (it speaks HTTP/1.1 only): the agent offers only HTTP/1.1",
+     .inject = [](FaultMatrix& m) { serveOverTls(m, true); },
+     .clear = [](FaultMatrix& m) {
          EXPECT_EQ(m.otherService->counters()["h2_offered"], 0) << "HTTP/2 was offered";
          untrust(m);
-     }, Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew},
-    {37, "DownloadNamedInClear",
-     "An HTTPS service whose manifest names b.mp3's download at an absolute http:// address (this service's plain twin, "
+     },
+     .outcome = Kind::success, .message = "3 tracks copied to USB", .drive = kAllNew, .library = kLibraryNew},
+    {.order = 37, .name = "DownloadNamedInClear",
+     .fault = "An HTTPS service whose manifest names b.mp3's download at an absolute http:// address (this service's plain twin, "
      "which records what reaches it): nothing is sent there",
-     [](FaultMatrix& m) {
+     .inject = [](FaultMatrix& m) {
          serveOverTls(m, false);
          nlohmann::json manifest = nlohmann::json::parse(m.otherService->manifest(kToken));
          manifest["tracks"][1]["download_url"] = m.rig().service().baseUrl() + "/api/client/tracks/2/file";
@@ -410,209 +439,262 @@ const std::vector<Row> kServiceRows{
                                                  {"content_type", "application/json"}}.dump());
          m.rig().service().reset();
      },
-     [](FaultMatrix& m) {
+     .clear = [](FaultMatrix& m) {
          EXPECT_EQ(m.rig().service().counters()["requests_seen"], 0) << "a request went out in clear";
          untrust(m);
-     }, Kind::failed,
-     "Could not download House/b.mp3: the request to 127.0.0.1:PORT would not be encrypted (http), and the device token "
-     "goes only over https", kUnchangedDrive, kUnchangedLibrary},
-    {38, "DamagedTrackWithANameOfAMegabyte", "b.mp3 arrives damaged, and its filename is a megabyte long and holds a line separator",
-     [](FaultMatrix& m) {
+     },
+     .message = "Could not download House/b.mp3: the request to 127.0.0.1:PORT would not be encrypted (http), and the device token "
+     "goes only over https",
+     .drive = kUnchangedDrive, .library = kUnchangedLibrary},
+    {.order = 38, .name = "DamagedTrackWithANameOfAMegabyte",
+     .fault = "b.mp3 arrives damaged, and its filename is a megabyte long and holds a line separator",
+     .inject = [](FaultMatrix& m) {
          nlohmann::json manifest = manifestOf(m);
          manifest["tracks"][1]["filename"] = kMegabyteName;
          serveManifest(m, manifest.dump());
          m.serviceFault(R"({"endpoint": "download", "wrong_bytes": true, "track": "House/b.mp3"})");
-     }, {}, Kind::failed, kMegabyteNameShown.c_str(), kUnchangedDrive, kUnchangedLibrary, 2},
+     },
+     .message = kMegabyteNameShown.c_str(), .drive = kUnchangedDrive, .library = kUnchangedLibrary,
+     .serviceFaultUses = 2},
 };
 
 const std::vector<Row> kDriveRows{
-    {1, "FullMidTrack", "The drive fills up in the middle of b.mp3 (ENOSPC)",
-     [](FaultMatrix& m) {
+    {.order = 1, .name = "FullMidTrack", .fault = "The drive fills up in the middle of b.mp3 (ENOSPC)",
+     .inject = [](FaultMatrix& m) {
          // Room for what is there and part of the new b.mp3, which is staged beside the old one.
          if (KernelDrive* drive = m.rig().kernelDrive(m.volume())) drive->remount(0, "size=256k");
          else m.rig().files.failOn(Op::copy, "House/b.mp3", ENOSPC);
-     }, [](FaultMatrix& m) {
+     },
+     .clear = [](FaultMatrix& m) {
          if (KernelDrive* drive = m.rig().kernelDrive(m.volume())) drive->remount(0, "size=4m");
-     }, Kind::failed, "Could not copy House/b.mp3 to DJSTICK: No space left on device", kUnchangedDrive, kLibraryNew},
-    {2, "ReadOnlyBetweenCycles", "The drive is remounted read-only between cycles",
-     [](FaultMatrix& m) {
+     },
+     .message = "Could not copy House/b.mp3 to DJSTICK: No space left on device", .drive = kUnchangedDrive,
+     .library = kLibraryNew},
+    {.order = 2, .name = "ReadOnlyBetweenCycles", .fault = "The drive is remounted read-only between cycles",
+     .inject = [](FaultMatrix& m) {
          if (KernelDrive* drive = m.rig().kernelDrive(m.volume())) drive->remount(MS_RDONLY);
          else m.rig().files.failOn(Op::checkWritable, m.volume(), EROFS);
-     }, [](FaultMatrix& m) {
+     },
+     .clear = [](FaultMatrix& m) {
          if (KernelDrive* drive = m.rig().kernelDrive(m.volume())) drive->remount(0);
-     }, Kind::success, "3 tracks cached \u2014 connect USB", kUnchangedDrive, kLibraryNew},
-    {3, "UnmountedLazilyMidCopy", "The drive is unmounted (lazily) while c.mp3 is copied",
-     [](FaultMatrix& m) { whileCopyingC(m, [](FaultMatrix& m) { m.rig().takeDriveAway(m.volume()); }); },
-     [](FaultMatrix& m) { m.rig().bringDriveBack(m.volume()); }, Kind::failed,
-     "Could not copy Techno/d.mp3 to DJSTICK: the drive is no longer mounted",
-     "a.mp3, b.mp3, c.mp3 new \u00b7 playlist old \u00b7 d.mp3 missing", kLibraryNew, 0, {}, {Disk::ext4}},
-    {4, "LeftoversOfAKilledRun",
-     "Half-written .spinforge-partial files of a killed run: a track and the playlist on the drive, a download in the library",
-     [](FaultMatrix& m) {
+     },
+     .outcome = Kind::success, .message = "3 tracks cached \u2014 connect USB", .drive = kUnchangedDrive,
+     .library = kLibraryNew},
+    {.order = 3, .name = "UnmountedLazilyMidCopy", .fault = "The drive is unmounted (lazily) while c.mp3 is copied",
+     .inject = [](FaultMatrix& m) { whileCopyingC(m, [](FaultMatrix& m) { m.rig().takeDriveAway(m.volume()); }); },
+     .clear = [](FaultMatrix& m) { m.rig().bringDriveBack(m.volume()); },
+     .message = "Could not copy Techno/d.mp3 to DJSTICK: the drive is no longer mounted",
+     .drive = "a.mp3, b.mp3, c.mp3 new \u00b7 playlist old \u00b7 d.mp3 missing", .library = kLibraryNew,
+     .disks = {Disk::ext4}},
+    {.order = 4, .name = "LeftoversOfAKilledRun",
+     .fault = "Half-written .spinforge-partial files of a killed run: a track and the playlist on the drive, a download in the library",
+     .inject = [](FaultMatrix& m) {
          writeBytes(m.onDrive("House/b.mp3") + ".spinforge-partial", kTrackB.left(70000));
          writeBytes(m.root() + QStringLiteral("/Spinforge \u2014 DJ Demo.m3u8.spinforge-partial"), "#EXTM3U\nDJ-Mus");
          writeBytes(m.rig().cached("Techno/c.mp3") + ".spinforge-partial", kTrackC.left(30000));
-     }, {}, Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew, 0, {}, kEveryFileSystem},
-    {5, "IoErrorOnWrite", "I/O error (EIO) writing c.mp3",
-     [](FaultMatrix& m) { m.rig().files.failOn(Op::copy, "Techno/c.mp3", EIO, 1); }, {}, Kind::failed,
-     "Could not copy Techno/c.mp3 to DJSTICK: Input/output error", kAbAndNoMore, kLibraryNew},
-    {6, "IoErrorOnFlush", "I/O error (EIO) from fsync after c.mp3's bytes were written",
-     [](FaultMatrix& m) { m.rig().files.failOn(Op::flush, "Demo Set/Techno/c.mp3", EIO, 1); }, {}, Kind::failed,
-     "Could not copy Techno/c.mp3 to DJSTICK: Input/output error", kAbAndNoMore, kLibraryNew},
-    {7, "IoErrorFlushingTheRename", "I/O error (EIO) flushing the folder after b.mp3 was renamed into place",
-     [](FaultMatrix& m) { m.rig().files.failAfterDoing(Op::commit, "Demo Set/House/b.mp3", EIO, 1); }, {}, Kind::failed,
-     "Could not move House/b.mp3 into place on DJSTICK: Input/output error", kAbAndNoMore, kLibraryNew},
-    {8, "FatRefusesAName", "FAT refuses a name with ':' and '?' (EINVAL from the kernel, ENOENT from exfat-fuse)",
-     [](FaultMatrix& m) { m.emulateFat(); }, clearFat, Kind::failed,
-     "Could not copy Live/Intro: Berlin?.mp3 to DJSTICK: the drive does not accept this file name (FAT drives "
+     },
+     .outcome = Kind::success, .message = "3 tracks copied to USB", .drive = kAllNew, .library = kLibraryNew,
+     .disks = kEveryFileSystem},
+    {.order = 5, .name = "IoErrorOnWrite", .fault = "I/O error (EIO) writing c.mp3",
+     .inject = [](FaultMatrix& m) { m.rig().files.failOn(Op::copy, "Techno/c.mp3", EIO, 1); },
+     .message = "Could not copy Techno/c.mp3 to DJSTICK: Input/output error", .drive = kAbAndNoMore,
+     .library = kLibraryNew},
+    {.order = 6, .name = "IoErrorOnFlush", .fault = "I/O error (EIO) from fsync after c.mp3's bytes were written",
+     .inject = [](FaultMatrix& m) { m.rig().files.failOn(Op::flush, "Demo Set/Techno/c.mp3", EIO, 1); },
+     .message = "Could not copy Techno/c.mp3 to DJSTICK: Input/output error", .drive = kAbAndNoMore,
+     .library = kLibraryNew},
+    {.order = 7, .name = "IoErrorFlushingTheRename",
+     .fault = "I/O error (EIO) flushing the folder after b.mp3 was renamed into place",
+     .inject = [](FaultMatrix& m) { m.rig().files.failAfterDoing(Op::commit, "Demo Set/House/b.mp3", EIO, 1); },
+     .message = "Could not move House/b.mp3 into place on DJSTICK: Input/output error", .drive = kAbAndNoMore,
+     .library = kLibraryNew},
+    {.order = 8, .name = "FatRefusesAName",
+     .fault = "FAT refuses a name with ':' and '?' (EINVAL from the kernel, ENOENT from exfat-fuse)",
+     .inject = [](FaultMatrix& m) { m.emulateFat(); }, .clear = clearFat,
+     .message = "Could not copy Live/Intro: Berlin?.mp3 to DJSTICK: the drive does not accept this file name (FAT drives "
      "refuse the characters : * ? \" < > | \\)",
-     "a.mp3, b.mp3 new \u00b7 playlist old \u00b7 Intro: Berlin?.mp3, c.mp3, d.mp3 missing",
-     "a.mp3, b.mp3, Intro: Berlin?.mp3, c.mp3, d.mp3 new", 0, {{"Live/Intro: Berlin?.mp3", noise(20 * 1024, 6)}},
-     kEveryFileSystem},
-    {9, "FatFileTooLarge", "A file past FAT's size limit (EFBIG; the limit scaled from 4 GiB \u2212 1 to 100 KiB)",
-     [](FaultMatrix& m) { m.emulateFat(100 * 1024); }, clearFat, Kind::failed,
-     "Could not copy House/b.mp3 to DJSTICK: the file is too large for the drive (FAT drives hold files of at most "
-     "4 GiB \u2212 1 byte)", kUnchangedDrive, kLibraryNew},
-    {10, "FatCaseOnlyNames", "Two tracks differing only in letter case, House/A.mp3 and House/a.mp3, on FAT",
-     [](FaultMatrix& m) { m.emulateFat(); }, clearFat, Kind::failed,
-     "Could not copy House/A.mp3 to DJSTICK: the drive does not tell capital from small letters, so it can't hold "
+     .drive = "a.mp3, b.mp3 new \u00b7 playlist old \u00b7 Intro: Berlin?.mp3, c.mp3, d.mp3 missing",
+     .library = "a.mp3, b.mp3, Intro: Berlin?.mp3, c.mp3, d.mp3 new",
+     .extra = {{"Live/Intro: Berlin?.mp3", noise(20 * 1024, 6)}}, .disks = kEveryFileSystem},
+    {.order = 9, .name = "FatFileTooLarge",
+     .fault = "A file past FAT's size limit (EFBIG; the limit scaled from 4 GiB \u2212 1 to 100 KiB)",
+     .inject = [](FaultMatrix& m) { m.emulateFat(100 * 1024); }, .clear = clearFat,
+     .message = "Could not copy House/b.mp3 to DJSTICK: the file is too large for the drive (FAT drives hold files of at most "
+     "4 GiB \u2212 1 byte)",
+     .drive = kUnchangedDrive, .library = kLibraryNew},
+    {.order = 10, .name = "FatCaseOnlyNames",
+     .fault = "Two tracks differing only in letter case, House/A.mp3 and House/a.mp3, on FAT",
+     .inject = [](FaultMatrix& m) { m.emulateFat(); }, .clear = clearFat,
+     .message = "Could not copy House/A.mp3 to DJSTICK: the drive does not tell capital from small letters, so it can't hold "
      "both House/A.mp3 and House/a.mp3",
-     "a.mp3 new \u00b7 b.mp3, playlist old \u00b7 A.mp3, c.mp3, d.mp3 missing", "A.mp3, a.mp3, b.mp3, c.mp3, d.mp3 new",
-     0, {{"House/A.mp3", noise(24 * 1024, 7)}}, kEveryFileSystem},
-    {11, "LongNames",
-     "A track name of 254 bytes (82 CJK characters and abcd.mp3) and a display name of 230 bytes: too long for "
-     "\".spinforge-partial\", so staged under names cut short", {}, {}, Kind::success, "4 tracks copied to USB",
-     "a.mp3, b.mp3, \u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u2026abcd.mp3, c.mp3, d.mp3, playlist new",
-     "a.mp3, b.mp3, \u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u2026abcd.mp3, c.mp3, d.mp3 new", 0,
-     {{QStringLiteral("House/") + QString(82, QChar(0x6f22)) + QStringLiteral("abcd.mp3"), noise(12 * 1024, 8)}},
-     {Disk::tmpfs, Disk::exfat}, kLongDisplayName.c_str()},
-    {12, "DriveFolderIsALink", "DJ-Music is a link to a folder on the computer's own disk",
-     [](FaultMatrix& m) { linkOutside(m, "DJ-Music"); }, [](FaultMatrix& m) { unlinkOutside(m, "DJ-Music"); },
-     Kind::failed, "Could not sync DJSTICK: DJ-Music is a link, and Spinforge does not write through links on a drive",
-     kUnchangedDrive, kLibraryNew},
-    {13, "FolderBelowIsALink", "DJ-Music/Demo Set/Techno is a link to a folder on the computer's own disk",
-     [](FaultMatrix& m) { linkOutside(m, "DJ-Music/Demo Set/Techno"); },
-     [](FaultMatrix& m) { unlinkOutside(m, "DJ-Music/Demo Set/Techno"); }, Kind::failed,
-     "Could not sync DJSTICK: DJ-Music/Demo Set/Techno is a link, and Spinforge does not write through links on a drive",
-     kAbAndNoMore, kLibraryNew},
-    {14, "MarkerIsAFifo", "The marker .dj-sync.json is a FIFO (read at every cycle: it must not block)",
-     [](FaultMatrix& m) { replaceMarker(m, [](const QByteArray& path) { ::mkfifo(path.constData(), 0644); }); },
-     restoreMarker, Kind::success, "3 tracks cached \u2014 connect USB", kUnchangedDrive, kLibraryNew},
-    {15, "MarkerLinksToDevZero", "The marker .dj-sync.json is a link to /dev/zero",
-     [](FaultMatrix& m) { replaceMarker(m, [](const QByteArray& path) { ASSERT_TRUE(QFile::link("/dev/zero", QFile::decodeName(path))); }); },
-     restoreMarker, Kind::success, "3 tracks cached \u2014 connect USB", kUnchangedDrive, kLibraryNew},
-    {16, "MarkerTooLarge", "The marker .dj-sync.json is 100 KiB (a valid marker padded with spaces)",
-     [](FaultMatrix& m) {
+     .drive = "a.mp3 new \u00b7 b.mp3, playlist old \u00b7 A.mp3, c.mp3, d.mp3 missing",
+     .library = "A.mp3, a.mp3, b.mp3, c.mp3, d.mp3 new", .extra = {{"House/A.mp3", noise(24 * 1024, 7)}},
+     .disks = kEveryFileSystem},
+    {.order = 11, .name = "LongNames",
+     .fault = "A track name of 254 bytes (82 CJK characters and abcd.mp3) and a display name of 230 bytes: too long for "
+     "\".spinforge-partial\", so staged under names cut short",
+     .outcome = Kind::success, .message = "4 tracks copied to USB",
+     .drive = "a.mp3, b.mp3, \u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u2026abcd.mp3, c.mp3, d.mp3, playlist new",
+     .library = "a.mp3, b.mp3, \u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u6f22\u2026abcd.mp3, c.mp3, d.mp3 new",
+     .extra = {{QStringLiteral("House/") + QString(82, QChar(0x6f22)) + QStringLiteral("abcd.mp3"), noise(12 * 1024, 8)}},
+     .disks = {Disk::tmpfs, Disk::exfat}, .displayName = kLongDisplayName.c_str()},
+    {.order = 12, .name = "DriveFolderIsALink", .fault = "DJ-Music is a link to a folder on the computer's own disk",
+     .inject = [](FaultMatrix& m) { linkOutside(m, "DJ-Music"); },
+     .clear = [](FaultMatrix& m) { unlinkOutside(m, "DJ-Music"); },
+     .message = "Could not sync DJSTICK: DJ-Music is a link, and Spinforge does not write through links on a drive",
+     .drive = kUnchangedDrive, .library = kLibraryNew},
+    {.order = 13, .name = "FolderBelowIsALink",
+     .fault = "DJ-Music/Demo Set/Techno is a link to a folder on the computer's own disk",
+     .inject = [](FaultMatrix& m) { linkOutside(m, "DJ-Music/Demo Set/Techno"); },
+     .clear = [](FaultMatrix& m) { unlinkOutside(m, "DJ-Music/Demo Set/Techno"); },
+     .message = "Could not sync DJSTICK: DJ-Music/Demo Set/Techno is a link, and Spinforge does not write through links on a drive",
+     .drive = kAbAndNoMore, .library = kLibraryNew},
+    {.order = 14, .name = "MarkerIsAFifo",
+     .fault = "The marker .dj-sync.json is a FIFO (read at every cycle: it must not block)",
+     .inject = [](FaultMatrix& m) { replaceMarker(m, [](const QByteArray& path) { ::mkfifo(path.constData(), 0644); }); },
+     .clear = restoreMarker, .outcome = Kind::success, .message = "3 tracks cached \u2014 connect USB",
+     .drive = kUnchangedDrive, .library = kLibraryNew},
+    {.order = 15, .name = "MarkerLinksToDevZero", .fault = "The marker .dj-sync.json is a link to /dev/zero",
+     .inject = [](FaultMatrix& m) { replaceMarker(m, [](const QByteArray& path) { ASSERT_TRUE(QFile::link("/dev/zero", QFile::decodeName(path))); }); },
+     .clear = restoreMarker, .outcome = Kind::success, .message = "3 tracks cached \u2014 connect USB",
+     .drive = kUnchangedDrive, .library = kLibraryNew},
+    {.order = 16, .name = "MarkerTooLarge",
+     .fault = "The marker .dj-sync.json is 100 KiB (a valid marker padded with spaces)",
+     .inject = [](FaultMatrix& m) {
          replaceMarker(m, [](const QByteArray& path) {
              const spinforge::Profile demo{kProfileId, QStringLiteral("DJ Demo"), pathOf("Demo Set")};
              writeBytes(QFile::decodeName(path), spinforge::USBMarker::forProfile(demo).encoded() + QByteArray(100 * 1024, ' '));
          });
-     }, restoreMarker, Kind::success, "3 tracks cached \u2014 connect USB", kUnchangedDrive, kLibraryNew},
-    {17, "SwappedForAnUnregisteredStick",
-     "While c.mp3 is copied the drive is pulled and another stick, without a marker, is mounted at the same point",
-     [](FaultMatrix& m) { whileCopyingC(m, [](FaultMatrix& m) { m.swapInStranger(std::nullopt); }); },
-     [](FaultMatrix& m) { m.swapBack(); }, Kind::failed,
-     "Could not copy Techno/d.mp3 to DJSTICK: the drive is no longer mounted",
-     "a.mp3, b.mp3, c.mp3 new \u00b7 playlist old \u00b7 d.mp3 missing", kLibraryNew, 0, {}, {Disk::ext4}},
-    {18, "SwappedForAnotherAccountsStick",
-     "While c.mp3 is copied the drive is pulled and a stick registered to another account is mounted at the same point",
-     [](FaultMatrix& m) { whileCopyingC(m, [](FaultMatrix& m) { m.swapInStranger(kProfileId + 1); }); },
-     [](FaultMatrix& m) { m.swapBack(); }, Kind::failed,
-     "Could not copy Techno/d.mp3 to DJSTICK: the drive is no longer mounted",
-     "a.mp3, b.mp3, c.mp3 new \u00b7 playlist old \u00b7 d.mp3 missing", kLibraryNew, 0, {}, {Disk::ext4}},
-    {19, "UnmountedLazilyAndMountedAgain",
-     "While c.mp3 is copied the drive is unmounted (lazily) and mounted again at the same point: the same file system",
-     [](FaultMatrix& m) {
+     },
+     .clear = restoreMarker, .outcome = Kind::success, .message = "3 tracks cached \u2014 connect USB",
+     .drive = kUnchangedDrive, .library = kLibraryNew},
+    {.order = 17, .name = "SwappedForAnUnregisteredStick",
+     .fault = "While c.mp3 is copied the drive is pulled and another stick, without a marker, is mounted at the same point",
+     .inject = [](FaultMatrix& m) { whileCopyingC(m, [](FaultMatrix& m) { m.swapInStranger(std::nullopt); }); },
+     .clear = [](FaultMatrix& m) { m.swapBack(); },
+     .message = "Could not copy Techno/d.mp3 to DJSTICK: the drive is no longer mounted",
+     .drive = "a.mp3, b.mp3, c.mp3 new \u00b7 playlist old \u00b7 d.mp3 missing", .library = kLibraryNew,
+     .disks = {Disk::ext4}},
+    {.order = 18, .name = "SwappedForAnotherAccountsStick",
+     .fault = "While c.mp3 is copied the drive is pulled and a stick registered to another account is mounted at the same point",
+     .inject = [](FaultMatrix& m) { whileCopyingC(m, [](FaultMatrix& m) { m.swapInStranger(kProfileId + 1); }); },
+     .clear = [](FaultMatrix& m) { m.swapBack(); },
+     .message = "Could not copy Techno/d.mp3 to DJSTICK: the drive is no longer mounted",
+     .drive = "a.mp3, b.mp3, c.mp3 new \u00b7 playlist old \u00b7 d.mp3 missing", .library = kLibraryNew,
+     .disks = {Disk::ext4}},
+    {.order = 19, .name = "UnmountedLazilyAndMountedAgain",
+     .fault = "While c.mp3 is copied the drive is unmounted (lazily) and mounted again at the same point: the same file system",
+     .inject = [](FaultMatrix& m) {
          whileCopyingC(m, [](FaultMatrix& m) {
              m.rig().takeDriveAway(m.volume());
              m.rig().bringDriveBack(m.volume());
          });
-     }, {}, Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew, 0, {}, {Disk::ext4}},
-    {20, "KeepsLessThanItIsGiven",
-     "A fake-capacity stick: full, it loses every new block while claiming room, and the kernel's cache still holds "
+     },
+     .outcome = Kind::success, .message = "3 tracks copied to USB", .drive = kAllNew, .library = kLibraryNew,
+     .disks = {Disk::ext4}},
+    {.order = 20, .name = "KeepsLessThanItIsGiven",
+     .fault = "A fake-capacity stick: full, it loses every new block while claiming room, and the kernel's cache still holds "
      "what was written",
-     [](FaultMatrix& m) { m.rig().kernelDrive(m.volume())->keepNothingMore(); },
-     [](FaultMatrix& m) { m.rig().kernelDrive(m.volume())->keepEverything(); }, Kind::failed,
-     "Integrity check failed for b.mp3.", kUnchangedDrive, kLibraryNew, 0, {}, {Disk::fakeStick}},
-    {21, "AnotherStickMountedInside", "Another stick is mounted inside the drive, at DJ-Music/Demo Set/Techno",
-     mountInsideTechno, unmountInsideTechno, Kind::failed,
-     "Could not sync DJSTICK: DJ-Music/Demo Set/Techno is another drive mounted inside this one, and Spinforge does "
-     "not write across drives", kAbAndNoMore, kLibraryNew},
-    {22, "PulledOutBeforeItsSync", "The drive is pulled out (unmounted lazily) between the look at its marker and its sync",
-     [](FaultMatrix& m) {
+     .inject = [](FaultMatrix& m) { m.rig().kernelDrive(m.volume())->keepNothingMore(); },
+     .clear = [](FaultMatrix& m) { m.rig().kernelDrive(m.volume())->keepEverything(); },
+     .message = "Integrity check failed for b.mp3.", .drive = kUnchangedDrive, .library = kLibraryNew,
+     .disks = {Disk::fakeStick}},
+    {.order = 21, .name = "AnotherStickMountedInside",
+     .fault = "Another stick is mounted inside the drive, at DJ-Music/Demo Set/Techno", .inject = mountInsideTechno,
+     .clear = unmountInsideTechno,
+     .message = "Could not sync DJSTICK: DJ-Music/Demo Set/Techno is another drive mounted inside this one, and Spinforge does "
+     "not write across drives",
+     .drive = kAbAndNoMore, .library = kLibraryNew},
+    {.order = 22, .name = "PulledOutBeforeItsSync",
+     .fault = "The drive is pulled out (unmounted lazily) between the look at its marker and its sync",
+     .inject = [](FaultMatrix& m) {
          m.rig().files.onceBefore(Op::readSmallFile, ".dj-sync.json", [&m] { m.rig().takeDriveAway(m.volume()); });
      },
-     [](FaultMatrix& m) { m.rig().bringDriveBack(m.volume()); }, Kind::failed,
-     "Could not sync DJSTICK: the drive is no longer mounted", kUnchangedDrive, kLibraryNew, 0, {}, {Disk::ext4}},
-    {23, "SwappedBeforeThePlaylist",
-     "While d.mp3 is moved into place the drive is pulled and another stick is mounted at the same point",
-     [](FaultMatrix& m) {
+     .clear = [](FaultMatrix& m) { m.rig().bringDriveBack(m.volume()); },
+     .message = "Could not sync DJSTICK: the drive is no longer mounted", .drive = kUnchangedDrive,
+     .library = kLibraryNew, .disks = {Disk::ext4}},
+    {.order = 23, .name = "SwappedBeforeThePlaylist",
+     .fault = "While d.mp3 is moved into place the drive is pulled and another stick is mounted at the same point",
+     .inject = [](FaultMatrix& m) {
          m.rig().files.onceBefore(Op::commit, "Demo Set/Techno/d.mp3", [&m] { m.swapInStranger(std::nullopt); });
      },
-     [](FaultMatrix& m) { m.swapBack(); }, Kind::failed,
-     "Could not write the playlist Spinforge \u2014 DJ Demo.m3u8 on DJSTICK: the drive is no longer mounted",
-     "a.mp3, b.mp3, c.mp3, d.mp3 new \u00b7 playlist old", kLibraryNew, 0, {}, {Disk::ext4}},
-    {24, "StagingFileNotRemoved", "I/O error (EIO) writing c.mp3, and again removing what of it was staged",
-     [](FaultMatrix& m) {
+     .clear = [](FaultMatrix& m) { m.swapBack(); },
+     .message = "Could not write the playlist Spinforge \u2014 DJ Demo.m3u8 on DJSTICK: the drive is no longer mounted",
+     .drive = "a.mp3, b.mp3, c.mp3, d.mp3 new \u00b7 playlist old", .library = kLibraryNew, .disks = {Disk::ext4}},
+    {.order = 24, .name = "StagingFileNotRemoved",
+     .fault = "I/O error (EIO) writing c.mp3, and again removing what of it was staged",
+     .inject = [](FaultMatrix& m) {
          m.rig().files.failOn(Op::copy, "Demo Set/Techno/c.mp3", EIO, 1);
          m.rig().files.failOn(Op::discard, "Demo Set/Techno/c.mp3", EIO, 1);
-     }, {}, Kind::failed, "Could not copy Techno/c.mp3 to DJSTICK: Input/output error",
-     "a.mp3, b.mp3 new \u00b7 playlist old \u00b7 c.mp3, d.mp3 missing; staging file left: c.mp3.spinforge-partial",
-     kLibraryNew},
+     },
+     .message = "Could not copy Techno/c.mp3 to DJSTICK: Input/output error",
+     .drive = "a.mp3, b.mp3 new \u00b7 playlist old \u00b7 c.mp3, d.mp3 missing; staging file left: c.mp3.spinforge-partial",
+     .library = kLibraryNew},
 };
 
 const std::vector<Row> kLocalRows{
-    {1, "LibraryDiskFull", "The library's disk fills up while b.mp3 downloads",
-     [](FaultMatrix& m) { m.rig().files.failOn(Op::write, "Library/House/b.mp3", ENOSPC); }, {}, Kind::failed, "Could not write ~/.local/share/Spinforge/Library/House/b.mp3: No space left on device",
-     kUnchangedDrive, kUnchangedLibrary},
-    {2, "UnreadableCachedFile", "A cached file that can't be read (EACCES opening a.mp3)",
-     [](FaultMatrix& m) { m.rig().files.failOn(Op::openForReading, "Library/House/a.mp3", EACCES, 1); }, {},
-     Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew},
-    {3, "CachedFileChangedBeforeTheCycle", "A cached file changed behind our back before the cycle (a.mp3, same size)",
-     [](FaultMatrix& m) {
+    {.order = 1, .name = "LibraryDiskFull", .fault = "The library's disk fills up while b.mp3 downloads",
+     .inject = [](FaultMatrix& m) { m.rig().files.failOn(Op::write, "Library/House/b.mp3", ENOSPC); },
+     .message = "Could not write ~/.local/share/Spinforge/Library/House/b.mp3: No space left on device",
+     .drive = kUnchangedDrive, .library = kUnchangedLibrary},
+    {.order = 2, .name = "UnreadableCachedFile", .fault = "A cached file that can't be read (EACCES opening a.mp3)",
+     .inject = [](FaultMatrix& m) { m.rig().files.failOn(Op::openForReading, "Library/House/a.mp3", EACCES, 1); },
+     .outcome = Kind::success, .message = "3 tracks copied to USB", .drive = kAllNew, .library = kLibraryNew},
+    {.order = 3, .name = "CachedFileChangedBeforeTheCycle",
+     .fault = "A cached file changed behind our back before the cycle (a.mp3, same size)",
+     .inject = [](FaultMatrix& m) {
          QByteArray damaged = kTrackA;
          damaged[100] = char(damaged[100] ^ 0x5a);
          writeBytes(m.rig().cached("House/a.mp3"), damaged);
-     }, {}, Kind::success, "3 tracks copied to USB", kAllNew, kLibraryNew},
-    {4, "CachedFileChangedBetweenCheckAndCopy", "A cached file changed between its check and its copy to the drive (c.mp3)",
-     [](FaultMatrix& m) {
+     },
+     .outcome = Kind::success, .message = "3 tracks copied to USB", .drive = kAllNew, .library = kLibraryNew},
+    {.order = 4, .name = "CachedFileChangedBetweenCheckAndCopy",
+     .fault = "A cached file changed between its check and its copy to the drive (c.mp3)",
+     .inject = [](FaultMatrix& m) {
          whileCopyingC(m, [](FaultMatrix& m) {
              QByteArray damaged = kTrackC;
              damaged[5] = char(damaged[5] ^ 0x5a);
              m.tamper("Techno/c.mp3", damaged);
          });
-     }, {}, Kind::failed, "Integrity check failed for c.mp3.", kAbAndNoMore,
-     "a.mp3, b.mp3, d.mp3 new \u00b7 c.mp3 as the other program left it"},
-    {5, "IoErrorFlushingTheLibraryRename", "I/O error (EIO) flushing the library's folder after b.mp3 was renamed into place",
-     [](FaultMatrix& m) { m.rig().files.failAfterDoing(Op::commit, "Library/House/b.mp3", EIO, 1); }, {}, Kind::failed,
-     "Could not move House/b.mp3 into place in the library: Input/output error", kUnchangedDrive,
-     "a.mp3, b.mp3 new \u00b7 c.mp3, d.mp3 missing"},
+     },
+     .message = "Integrity check failed for c.mp3.", .drive = kAbAndNoMore,
+     .library = "a.mp3, b.mp3, d.mp3 new \u00b7 c.mp3 as the other program left it"},
+    {.order = 5, .name = "IoErrorFlushingTheLibraryRename",
+     .fault = "I/O error (EIO) flushing the library's folder after b.mp3 was renamed into place",
+     .inject = [](FaultMatrix& m) { m.rig().files.failAfterDoing(Op::commit, "Library/House/b.mp3", EIO, 1); },
+     .message = "Could not move House/b.mp3 into place in the library: Input/output error", .drive = kUnchangedDrive,
+     .library = "a.mp3, b.mp3 new \u00b7 c.mp3, d.mp3 missing"},
 };
 
 constexpr const char* kNothingOnTheDrive = "a.mp3, b.mp3, c.mp3, d.mp3, playlist missing";
 
 const std::vector<Row> kRegistrationRows{
-    {1, "ManifestRefused", "The manifest answered with 500 during registration",
-     [](FaultMatrix& m) {
+    {.order = 1, .name = "ManifestRefused", .fault = "The manifest answered with 500 during registration",
+     .inject = [](FaultMatrix& m) {
          m.rig().resetEngine();  // a fresh agent holds no manifest, so registration fetches one
          m.serviceFault(R"({"endpoint": "manifest", "status": 500, "error": "Try again later."})");
-     }, {}, Kind::failed, "Try again later.", kNothingOnTheDrive, kLibraryNew, 1},
-    {2, "MarkerWriteFails", "I/O error (EIO) writing the marker .dj-sync.json",
-     [](FaultMatrix& m) { m.rig().files.failOn(Op::write, ".dj-sync.json", EIO, 1); }, {}, Kind::failed,
-     "Could not write the marker .dj-sync.json on DJSTICK: Input/output error", kNothingOnTheDrive, kLibraryNew},
-    {3, "DriveFullDuringTheFirstCopy", "The drive fills up copying c.mp3 during registration (ENOSPC)",
-     [](FaultMatrix& m) { m.rig().files.failOn(Op::copy, "Techno/c.mp3", ENOSPC, 1); }, {}, Kind::failed,
-     "Could not copy Techno/c.mp3 to DJSTICK: No space left on device",
-     "a.mp3, b.mp3 new \u00b7 c.mp3, d.mp3, playlist missing", kLibraryNew},
-    {4, "MarkerIsALink", "The drive's .dj-sync.json is a link to a file on the computer's own disk",
-     [](FaultMatrix& m) {
+     },
+     .message = "Try again later.", .drive = kNothingOnTheDrive, .library = kLibraryNew, .serviceFaultUses = 1},
+    {.order = 2, .name = "MarkerWriteFails", .fault = "I/O error (EIO) writing the marker .dj-sync.json",
+     .inject = [](FaultMatrix& m) { m.rig().files.failOn(Op::write, ".dj-sync.json", EIO, 1); },
+     .message = "Could not write the marker .dj-sync.json on DJSTICK: Input/output error", .drive = kNothingOnTheDrive,
+     .library = kLibraryNew},
+    {.order = 3, .name = "DriveFullDuringTheFirstCopy",
+     .fault = "The drive fills up copying c.mp3 during registration (ENOSPC)",
+     .inject = [](FaultMatrix& m) { m.rig().files.failOn(Op::copy, "Techno/c.mp3", ENOSPC, 1); },
+     .message = "Could not copy Techno/c.mp3 to DJSTICK: No space left on device",
+     .drive = "a.mp3, b.mp3 new \u00b7 c.mp3, d.mp3, playlist missing", .library = kLibraryNew},
+    {.order = 4, .name = "MarkerIsALink",
+     .fault = "The drive's .dj-sync.json is a link to a file on the computer's own disk",
+     .inject = [](FaultMatrix& m) {
          const QString target = m.outside() + "/settings.json";
          writeBytes(target, "{\"the computer's\": true}");
          m.remember(target);
          ASSERT_TRUE(QFile::link(target, m.root() + "/.dj-sync.json"));
-     }, [](FaultMatrix& m) { ::unlink(QFile::encodeName(m.root() + "/.dj-sync.json").constData()); }, Kind::failed,
-     "Could not register DJSTICK: .dj-sync.json is a link, and Spinforge does not write through links on a drive",
-     kNothingOnTheDrive, kLibraryNew},
+     },
+     .clear = [](FaultMatrix& m) { ::unlink(QFile::encodeName(m.root() + "/.dj-sync.json").constData()); },
+     .message = "Could not register DJSTICK: .dj-sync.json is a link, and Spinforge does not write through links on a drive",
+     .drive = kNothingOnTheDrive, .library = kLibraryNew},
 };
 
 class Faults : public FaultMatrix {};
