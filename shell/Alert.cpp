@@ -1,11 +1,14 @@
 #include "shell/Alert.h"
 
+#include "records/UserText.h"
 #include "shell/Symbols.h"
 
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
+
+#include <algorithm>
 
 namespace spinforge {
 
@@ -21,7 +24,7 @@ QLabel* wrappedLabel(QWidget* parent) {
 
 }  // namespace
 
-Alert::Alert()
+Alert::Alert(const QList<QAction*>& keyEquivalents)
     : message_(wrappedLabel(this)), informative_(wrappedLabel(this)), layout_(new QGridLayout(this)),
       buttonBox_(new QDialogButtonBox(this)) {
     // Modal from the first show, also when shown before its loop runs to bring it to the front.
@@ -45,6 +48,7 @@ Alert::Alert()
     layout_->addWidget(informative_, 1, 1);
     layout_->addWidget(buttonBox_, 3, 0, 1, 2);
     message_->setMinimumWidth(320);
+    addActions(keyEquivalents);
 }
 
 void Alert::setMessageText(const QString& text) { message_->setText(text); }
@@ -67,10 +71,7 @@ void Alert::addButton(const QString& title) {
     buttons_.append(button);
 }
 
-void Alert::setAccessoryView(QWidget* view) {
-    accessory_ = view;
-    layout_->addWidget(view, 2, 1);
-}
+void Alert::setAccessoryView(QWidget* view) { layout_->addWidget(view, 2, 1); }
 
 int Alert::runModal() {
     if (buttons_.isEmpty()) addButton(QStringLiteral("OK"));
@@ -87,27 +88,17 @@ int Alert::runModalActivated() {
 }
 
 int Alert::dismissalAnswer() const {
-    const QStringList titles = buttonTitles();
-    const qsizetype cancel = titles.indexOf(QStringLiteral("Cancel"));
-    return firstButtonReturn + int(cancel >= 0 ? cancel : titles.size() - 1);
+    const auto cancel = std::find_if(buttons_.cbegin(), buttons_.cend(),
+                                     [](const QPushButton* button) { return button->text() == QStringLiteral("Cancel"); });
+    return firstButtonReturn + int(cancel != buttons_.cend() ? cancel - buttons_.cbegin() : buttons_.size() - 1);
 }
 
-QString Alert::messageText() const { return message_->text(); }
-QString Alert::informativeText() const { return informative_->text(); }
-
-QStringList Alert::buttonTitles() const {
-    QStringList titles;
-    for (const QPushButton* button : buttons_) titles << button->text();
-    return titles;
-}
-
-bool Alert::press(const QString& title) {
-    for (QPushButton* button : buttons_)
-        if (button->text() == title) {
-            button->click();
-            return true;
-        }
-    return false;
+void Alert::showResult(const QString& message, const QString& informative, const QList<QAction*>& keyEquivalents) {
+    Alert alert(keyEquivalents);
+    alert.setMessageText(message);
+    alert.setInformativeText(UserText::shown(informative));
+    alert.addButton(QStringLiteral("OK"));
+    alert.runModalActivated();
 }
 
 }  // namespace spinforge

@@ -12,6 +12,7 @@
 #include <QList>
 #include <QString>
 
+class QAction;
 class QDialogButtonBox;
 class QLabel;
 class QPushButton;
@@ -25,15 +26,14 @@ public:
     // The answer of the first button added; the second answers one more, and so on.
     static constexpr int firstButtonReturn = 1000;
 
-    Alert();
+    // `keyEquivalents`: actions whose key equivalents work while the alert is up (the main menu's).
+    explicit Alert(const QList<QAction*>& keyEquivalents);
 
     void setMessageText(const QString& text);
     void setInformativeText(const QString& text);
     void addButton(const QString& title);
     // Shows `view` between the texts and the buttons; the alert takes it over. Call once.
     void setAccessoryView(QWidget* view);
-    // Adds actions whose key equivalents should work while this alert is up (the main menu's).
-    void addKeyEquivalents(const QList<QAction*>& actions) { addActions(actions); }
 
     // Shows the alert and waits until a button (or Escape, or closing the window) ends it. Escape
     // and closing answer like the "Cancel" button when there is one, else like the last button.
@@ -41,12 +41,9 @@ public:
     // Brings the alert in front of other applications' windows before it runs.
     int runModalActivated();
 
-    QString messageText() const;
-    QString informativeText() const;
-    QStringList buttonTitles() const;
-    QWidget* accessoryView() const { return accessory_; }
-    // Ends the alert as a press of the button titled `title` would; false when there is none.
-    bool press(const QString& title);
+    // Tells how a dialog's work ended: `message` over `informative`, which may hold outside text
+    // (the service's, a drive's name) and is shown escaped and cut; one "OK" button, in front.
+    static void showResult(const QString& message, const QString& informative, const QList<QAction*>& keyEquivalents);
 
 private:
     int dismissalAnswer() const;
@@ -56,7 +53,6 @@ private:
     QGridLayout* layout_;
     QDialogButtonBox* buttonBox_;
     QList<QPushButton*> buttons_;
-    QWidget* accessory_ = nullptr;
 };
 
 }  // namespace spinforge

@@ -1,12 +1,12 @@
 #include "shell/AppDelegate.h"
 
 #include "credentials/Keychain.h"
-#include "platform/UDisksEjector.h"
-#include "records/UserText.h"
 #include "service/ServiceAddress.h"
-#include "shell/Alert.h"
 #include "shell/Detach.h"
+#include "shell/EjectMenu.h"
 #include "shell/MenuText.h"
+#include "shell/RegistrationDialog.h"
+#include "shell/SignInDialog.h"
 #include "shell/StatusItem.h"
 #include "shell/StatusWindow.h"
 #include "shell/Symbols.h"
@@ -47,46 +47,50 @@ std::optional<QUrl> dashboardURL(const std::optional<QString>& stored) {
 
 }  // namespace
 
-AppDelegate::AppDelegate(ShellSeams seams)
-    : engine_(seams.engine), statusMenuItem_(QStringLiteral("Standing by")), seams_(std::move(seams)) {
+AppDelegate::AppDelegate(SyncEngine& engine, ShellSeams seams)
+    : engine_(engine),
+      statusMenuItem_(QStringLiteral("Standing by")),
+      seams_(std::move(seams)),
+      ejectMenu_(std::make_unique<EjectMenu>(engine_, seams_.engine.notifier, seams_.ejector,
+                                             seams_.engine.volumes.mountTable)) {
     statusMenuItem_.setEnabled(false);
     if (!seams_.openURL) seams_.openURL = [](const QUrl& url) { QDesktopServices::openUrl(url); };
-    if (!seams_.ejector) udisks_ = std::make_unique<UDisksEjector>(QDBusConnection::systemBus(), seams_.engine.volumes.mountTable);
-    ejector_ = seams_.ejector ? seams_.ejector : udisks_.get();
 }
 
 AppDelegate::~AppDelegate() {
     engine_.onStateChange = nullptr;
     engine_.onCycleEnd = nullptr;
-    // A sync, sign-in or registration still awaiting the service ends here, while this delegate
-    // is whole; the tasks waiting on it see quitting_ and show nothing.
-    quitting_ = true;
+    // A sync, sign-in or registration still awaiting the service ends in stop(), while the engine
+    // is whole; the dialogs and ejects go first, so that what waited on it shows nothing.
+    signInDialog_.reset();
+    registrationDialog_.reset();
+    ejectMenu_.reset();
     engine_.stop();
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
     buildApplicationMenu();
+    signInDialog_ = std::make_unique<SignInDialog>(engine_, seams_.engine.settings, keyEquivalents(), &AppDelegate::editingMenu);
+    connect(signInDialog_.get(), &SignInDialog::connected, this, &AppDelegate::buildMenu);  // "Reconnect…" from now on
+    registrationDialog_ = std::make_unique<RegistrationDialog>(engine_, keyEquivalents());
     statusItem_ = std::make_unique<StatusItem>(statusMenuItem_);
     statusItem_->window().addActions(keyEquivalents());  // Ctrl+Q and editing, as in the alerts
     statusItem_->setImage(Symbols::drive, QStringLiteral("Spinforge"));
     // A drive pulled out since the last cycle leaves the menu before the panel shows it.
-    connect(statusItem_.get(), &StatusItem::trayMenuAboutToShow, this, &AppDelegate::showEjectItems);
+    connect(statusItem_.get(), &StatusItem::trayMenuAboutToShow, ejectMenu_.get(), &EjectMenu::showItems);
     buildMenu();
 
-    // The engine is owned by this delegate, but the handler still checks that the delegate is
+    // The engine outlives this delegate, and the handlers still check that what they call is
     // there: a state may be published while the application is being torn down.
     engine_.onStateChange = [self = QPointer<AppDelegate>(this)](const SyncEngine::State& state) {
         if (self) self->showState(state);
     };
     // A notification's Eject ejects the drives as they were when it was posted.
-    engine_.onEjectOffered = [self = QPointer<AppDelegate>(this)](const QStringList& mountPoints) -> std::function<void()> {
-        if (!self) return nullptr;
-        return [self, targets = self->ejectTargets(mountPoints)] {
-            if (self) self->ejectDrives(targets);
-        };
+    engine_.onEjectOffered = [ejects = QPointer<EjectMenu>(ejectMenu_.get())](const QStringList& mountPoints) {
+        return ejects ? ejects->offer(mountPoints) : std::function<void()>();
     };
-    engine_.onCycleEnd = [self = QPointer<AppDelegate>(this)] {
-        if (self) self->cycleEnded();
+    engine_.onCycleEnd = [ejects = QPointer<EjectMenu>(ejectMenu_.get())] {
+        if (ejects) ejects->cycleEnded();
     };
     engine_.start();
 
@@ -106,7 +110,7 @@ void AppDelegate::showState(const SyncEngine::State& state) {
         // cycle over a library that needs nothing publishes one state per track without a turn of
         // the loop in between, which no panel could show, while each change would go out over
         // D-Bus and have the panel ask for the whole menu again.
-        if (engine_.isRunning()) lockEjectItems();
+        if (engine_.isRunning()) ejectMenu_->lockItems();
         const bool queued = progress_.has_value();
         progress_ = state;
         if (!queued) QMetaObject::invokeMethod(this, [this] {
@@ -125,11 +129,19 @@ void AppDelegate::display(const SyncEngine::State& state) {
     const Look look = lookOf(state.kind);
     if (statusItem_) statusItem_->setImage(look.symbol, look.description);
     // A cycle's progress only locks the eject items; the drives are looked at again once it ends.
-    if (engine_.isRunning()) return lockEjectItems();
-    showEjectItems();
+    if (engine_.isRunning()) return ejectMenu_->lockItems();
+    ejectMenu_->showItems();
 }
 
 void AppDelegate::syncNow() { detach(engine_.sync(QStringLiteral("Sync Now"))); }
+
+void AppDelegate::registerUSB() {
+    // Signed out, the sign-in dialog instead, and no drive list after it, whatever its outcome.
+    if (!signedIn()) return showSignIn();
+    registrationDialog_->show();
+}
+
+void AppDelegate::showSignIn() { signInDialog_->show(); }
 
 void AppDelegate::openLibrary() {
     const QString root = engine_.cacheRoot();
@@ -143,19 +155,6 @@ void AppDelegate::openDashboard() {
         seams_.openURL(*url);
     else
         showSignIn();
-}
-
-int AppDelegate::run(Alert& alert, bool activate) {
-    alert.addKeyEquivalents(keyEquivalents());
-    return activate ? alert.runModalActivated() : alert.runModal();
-}
-
-void AppDelegate::showResult(const QString& message, const QString& informative) {
-    Alert alert;
-    alert.setMessageText(message);
-    alert.setInformativeText(UserText::shown(informative));
-    alert.addButton(QStringLiteral("OK"));
-    run(alert);
 }
 
 bool AppDelegate::signedIn() { return Keychain::load(seams_.engine.keyring).has_value(); }

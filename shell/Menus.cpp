@@ -1,6 +1,7 @@
 // The status menu, the application's main menu and the editing menu.
 #include "shell/AppDelegate.h"
 
+#include "shell/EjectMenu.h"
 #include "shell/StatusItem.h"
 
 #include <QApplication>
@@ -49,14 +50,11 @@ void AppDelegate::buildMenu() {
     addCommand(QStringLiteral("Open Local Library"), &AppDelegate::openLibrary, 'l');
     addCommand(QStringLiteral("Open Web Dashboard"), &AppDelegate::openDashboard, 'd');
     // The eject items go before this separator, and go with the menu they are in.
-    ejectItemsEnd_ = menu->addSeparator();
-    ejectItems_.clear();
-    ejectTargets_.clear();
+    ejectMenu_->placeIn(*menu, *menu->addSeparator());
     addCommand(signedIn() ? QStringLiteral("Reconnect\u2026") : QStringLiteral("Sign In\u2026"), &AppDelegate::showSignIn, 0);
     addQuit(*menu);
-    connect(menu.get(), &QMenu::aboutToShow, this, &AppDelegate::showEjectItems);
     statusItem_->setMenu(std::move(menu));
-    showEjectItems();
+    ejectMenu_->showItems();
 }
 
 void AppDelegate::buildApplicationMenu() {

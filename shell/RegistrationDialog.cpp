@@ -1,6 +1,4 @@
-// The drive registration dialog: the user picks one of the mounted drives, the engine registers
-// it and copies the library onto it, and a second alert tells how that went.
-#include "shell/AppDelegate.h"
+#include "shell/RegistrationDialog.h"
 
 #include "platform/MountTable.h"
 #include "records/SpinforgeError.h"
@@ -8,24 +6,25 @@
 #include "shell/Detach.h"
 
 #include <QComboBox>
+#include <QPointer>
 
 namespace spinforge {
 
 using MountTable::volumeName;
 
-void AppDelegate::registerUSB() {
-    if (!signedIn()) {
-        showSignIn();
-        return;
-    }
+RegistrationDialog::RegistrationDialog(SyncEngine& engine, QList<QAction*> keyEquivalents)
+    : engine_(engine), keyEquivalents_(std::move(keyEquivalents)) {}
+
+void RegistrationDialog::show() {
     const QStringList candidates = engine_.mountedVolumes();
     if (candidates.isEmpty()) {
-        showResult(QStringLiteral("Connect your USB"),
-                   QStringLiteral("Insert a writable USB drive, wait for it to appear in Finder, then try again."));
+        Alert::showResult(QStringLiteral("Connect your USB"),
+                          QStringLiteral("Insert a writable USB drive, wait for it to appear in Finder, then try again."),
+                          keyEquivalents_);
         return;
     }
 
-    Alert alert;
+    Alert alert(keyEquivalents_);
     alert.setMessageText(QStringLiteral("Register a Traktor USB"));
     alert.setInformativeText(QStringLiteral(
             "Spinforge will only sync this account to the selected drive. Existing files are preserved."));
@@ -39,23 +38,25 @@ void AppDelegate::registerUSB() {
     drives->setFocus();
 
     // Not brought to the front: the choice waits where the user left off.
-    if (run(alert, false) != Alert::firstButtonReturn) return;
+    if (alert.runModal() != Alert::firstButtonReturn) return;
     const int chosen = drives->currentIndex();
     if (chosen < 0) return;
     // The list taken when the dialog opened: the drives are not asked again.
     detach(registerVolume(candidates.at(chosen)));
 }
 
-QCoro::Task<> AppDelegate::registerVolume(QString volume) {
+QCoro::Task<> RegistrationDialog::registerVolume(QString volume) {
+    const QPointer<RegistrationDialog> self(this);
     try {
         co_await engine_.registerUSB(volume);
     } catch (const std::exception& error) {
-        if (!quitting_) showResult(QStringLiteral("Could not register USB"), userDescription(error));
+        if (self) Alert::showResult(QStringLiteral("Could not register USB"), userDescription(error), keyEquivalents_);
         co_return;
     }
-    if (quitting_) co_return;
-    showResult(QStringLiteral("USB registered"),
-               QStringLiteral("New tracks will sync whenever ") + volumeName(volume) + QStringLiteral(" is connected."));
+    if (!self) co_return;
+    Alert::showResult(QStringLiteral("USB registered"),
+                      QStringLiteral("New tracks will sync whenever ") + volumeName(volume) + QStringLiteral(" is connected."),
+                      keyEquivalents_);
 }
 
 }  // namespace spinforge

@@ -12,9 +12,19 @@
 #include <QStringList>
 #include <QTextStream>
 
+#include <vector>
+
 namespace spinforge {
 
 namespace {
+
+struct CheckOutcome {
+    QString subject;  // what was checked, with the file it looked at if any
+    QString problem;  // empty when the check passed; otherwise what is missing or broken
+    bool skipped = false;
+
+    bool passed() const { return problem.isEmpty(); }
+};
 
 // Where the build installs things, relative to the install prefix and to the bin folder
 // (GNUInstallDirs' choices, handed over by the build).
@@ -100,8 +110,8 @@ std::vector<CheckOutcome> installedFiles(const QString& executableFolder) {
     return {passed(entrySubject), themeIcon(themeIconPath(dataFolder, iconName))};
 }
 
-}  // namespace
-
+// Every check, in order. `executableFolder` is the folder the agent runs from: the installed
+// files are looked for relative to it.
 std::vector<CheckOutcome> selfCheck(const QString& executableFolder) {
     std::vector<CheckOutcome> outcomes{svgImagePlugin()};
     for (const QString& name : {Symbols::drive, Symbols::syncing, Symbols::attention})
@@ -111,12 +121,15 @@ std::vector<CheckOutcome> selfCheck(const QString& executableFolder) {
     return outcomes;
 }
 
+// The line printed for one outcome: "ok: …", "skipped: …" or "MISSING: …".
 QString reportLine(const CheckOutcome& outcome) {
     if (!outcome.passed()) return QStringLiteral("MISSING: %1: %2").arg(outcome.subject, outcome.problem);
     if (outcome.skipped) return QStringLiteral("skipped: %1 (not running from an installed %2 folder)")
                                  .arg(outcome.subject, installedBinFolder);
     return QStringLiteral("ok: %1").arg(outcome.subject);
 }
+
+}  // namespace
 
 int runSelfCheck() {
     QTextStream out(stdout);

@@ -5,28 +5,7 @@
 // it and the theme icon that entry names. It reads nothing else: no keyring, no network, no
 // settings, no single-instance lock. Main thread, with the QApplication running.
 
-#include <QString>
-
-#include <vector>
-
-class QTextStream;
-
 namespace spinforge {
-
-struct CheckOutcome {
-    QString subject;  // what was checked, with the file it looked at if any
-    QString problem;  // empty when the check passed; otherwise what is missing or broken
-    bool skipped = false;
-
-    bool passed() const { return problem.isEmpty(); }
-};
-
-// Every check, in order. `executableFolder` is the folder the agent runs from: the installed
-// files are looked for relative to it.
-std::vector<CheckOutcome> selfCheck(const QString& executableFolder);
-
-// The line printed for one outcome: "ok: …", "skipped: …" or "MISSING: …".
-QString reportLine(const CheckOutcome& outcome);
 
 // The whole command: prints one line per check to stdout. When one fails, names it on stderr and
 // returns 1 at once; otherwise prints "ready", runs the event loop until SIGTERM or SIGINT ends it

@@ -1,6 +1,4 @@
-// The sign-in dialog: server address, e-mail address and password, handed to the engine's
-// sign-in; the outcome is told in a second alert.
-#include "shell/AppDelegate.h"
+#include "shell/SignInDialog.h"
 
 #include "records/SpinforgeError.h"
 #include "shell/Alert.h"
@@ -8,22 +6,27 @@
 
 #include <QLineEdit>
 #include <QMenu>
+#include <QPointer>
 #include <QVBoxLayout>
 
 namespace spinforge {
 
 namespace {
 
-QLineEdit* fieldWithMenu(const QString& text, const QString& placeholder, QWidget* parent) {
+// Offered until an address has been stored; stored nowhere by itself.
+const QString defaultServerURL = QStringLiteral("https://app.spinforge.io");
+
+QLineEdit* fieldWithMenu(const QString& text, const QString& placeholder, SignInDialog::EditingMenu editingMenu,
+                         QWidget* parent) {
     auto* field = new QLineEdit(text, parent);
     field->setPlaceholderText(placeholder);
     field->setAccessibleName(placeholder);
     // The field's own editing menu, shown where it was asked for; the field takes the focus
     // first so that the commands act on it.
     field->setContextMenuPolicy(Qt::CustomContextMenu);
-    QObject::connect(field, &QWidget::customContextMenuRequested, field, [field](const QPoint& position) {
+    QObject::connect(field, &QWidget::customContextMenuRequested, field, [field, editingMenu](const QPoint& position) {
         field->setFocus(Qt::PopupFocusReason);
-        std::unique_ptr<QMenu> menu = AppDelegate::editingMenu();
+        std::unique_ptr<QMenu> menu = editingMenu();
         menu->exec(field->mapToGlobal(position));
     });
     return field;
@@ -31,8 +34,12 @@ QLineEdit* fieldWithMenu(const QString& text, const QString& placeholder, QWidge
 
 }  // namespace
 
-void AppDelegate::showSignIn() {
-    Alert alert;
+SignInDialog::SignInDialog(SyncEngine& engine, const Settings& settings, QList<QAction*> keyEquivalents,
+                           EditingMenu editingMenu)
+    : engine_(engine), settings_(settings), keyEquivalents_(std::move(keyEquivalents)), editingMenu_(editingMenu) {}
+
+void SignInDialog::show() {
+    Alert alert(keyEquivalents_);
     alert.setMessageText(QStringLiteral("Connect this Mac to Spinforge"));
     alert.setInformativeText(QStringLiteral("This is a one-time setup. Your device token is stored in Keychain."));
     alert.addButton(QStringLiteral("Connect"));
@@ -43,31 +50,32 @@ void AppDelegate::showSignIn() {
     auto* layout = new QVBoxLayout(stack);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
-    QLineEdit* server = fieldWithMenu(seams_.engine.settings.serverURL().value_or(defaultServerURL),
-                                      QStringLiteral("Server URL"), stack);
-    QLineEdit* email = fieldWithMenu({}, QStringLiteral("Email"), stack);
-    QLineEdit* password = fieldWithMenu({}, QStringLiteral("Password"), stack);
+    QLineEdit* server = fieldWithMenu(settings_.serverURL().value_or(defaultServerURL), QStringLiteral("Server URL"),
+                                      editingMenu_, stack);
+    QLineEdit* email = fieldWithMenu({}, QStringLiteral("Email"), editingMenu_, stack);
+    QLineEdit* password = fieldWithMenu({}, QStringLiteral("Password"), editingMenu_, stack);
     password->setEchoMode(QLineEdit::Password);
     for (QLineEdit* field : {server, email, password}) layout->addWidget(field);
     alert.setAccessoryView(stack);
     email->setFocus();  // the address is almost always filled in already
 
-    if (run(alert) != Alert::firstButtonReturn) return;
+    if (alert.runModalActivated() != Alert::firstButtonReturn) return;
     // Passed exactly as typed: the service client normalises and checks the address.
     detach(signIn(server->text(), email->text(), password->text()));
 }
 
-QCoro::Task<> AppDelegate::signIn(QString server, QString email, QString password) {
+QCoro::Task<> SignInDialog::signIn(QString server, QString email, QString password) {
+    const QPointer<SignInDialog> self(this);
     try {
         co_await engine_.login(std::move(server), std::move(email), std::move(password));
     } catch (const std::exception& error) {
-        if (!quitting_) showResult(QStringLiteral("Connection failed"), userDescription(error));
+        if (self) Alert::showResult(QStringLiteral("Connection failed"), userDescription(error), keyEquivalents_);
         co_return;
     }
-    if (quitting_) co_return;
-    buildMenu();
-    showResult(QStringLiteral("Mac connected"),
-               QStringLiteral("Spinforge now runs automatically. Connect a USB to finish setup."));
+    if (!self) co_return;
+    emit connected();
+    Alert::showResult(QStringLiteral("Mac connected"),
+                      QStringLiteral("Spinforge now runs automatically. Connect a USB to finish setup."), keyEquivalents_);
 }
 
 }  // namespace spinforge

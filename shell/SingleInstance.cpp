@@ -62,8 +62,9 @@ QString privateTempFolder() {
     return {};
 }
 
-QString folderFor(const QString& given) {
-    if (!given.isEmpty()) return given;
+// Where the lock and the socket go: $XDG_RUNTIME_DIR, or a private folder in the temporary folder
+// when that is unset; empty when neither can be used.
+QString runtimeFolder() {
     // Relative values are invalid by the XDG rules and are ignored.
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (QDir::isAbsolutePath(runtime)) return runtime;
@@ -106,7 +107,7 @@ void drop(QLocalSocket* client) {
 
 }  // namespace
 
-SingleInstance::SingleInstance(QString runtimeFolder) : runtimeFolder_(std::move(runtimeFolder)) {}
+SingleInstance::SingleInstance() = default;
 
 SingleInstance::~SingleInstance() {
     // Closing removes the socket file; only then may a new agent take the lock and make its own.
@@ -115,7 +116,7 @@ SingleInstance::~SingleInstance() {
 }
 
 SingleInstance::Role SingleInstance::claim() {
-    const QString folder = folderFor(runtimeFolder_);
+    const QString folder = runtimeFolder();
     if (folder.isEmpty()) return Role::primary;
     const QString socketPath = folder + u'/' + kSocketName;
     auto lock = std::make_unique<QLockFile>(folder + u'/' + kLockName);

@@ -23,9 +23,7 @@ public:
         secondary,  // another agent runs and has been asked to show itself; this one should end
     };
 
-    // `runtimeFolder` holds the lock and the socket; empty: $XDG_RUNTIME_DIR, or a private
-    // folder in the temporary folder when that is unset.
-    explicit SingleInstance(QString runtimeFolder = {});
+    SingleInstance();
     // Stops listening and releases the lock, so the next launch becomes the agent.
     ~SingleInstance() override;
     Q_DISABLE_COPY_MOVE(SingleInstance)
@@ -47,9 +45,6 @@ private:
     void acceptRequests();
     void serve(QLocalSocket* client);
     void readRequest(QLocalSocket* client);
-
-    // Set once at construction.
-    const QString runtimeFolder_;
 
     // Held from a primary claim() to destruction; null otherwise.
     std::unique_ptr<QLockFile> lock_;

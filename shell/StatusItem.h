@@ -39,13 +39,12 @@ public:
     // the previous menu, which is deleted once control returns to the event loop (with the actions
     // it owns; actions it only shows stay the caller's).
     void setMenu(std::unique_ptr<QMenu> menu);
+    // The status menu shown now, as the panel and the window offer it.
     QMenu* menu() const { return menu_.get(); }
 
     // Shows the named symbol, with its spoken description as the title of the tray's tooltip and
     // the window's accessible description.
     void setImage(const QString& symbol, const QString& description);
-    const QString& symbol() const { return symbol_; }
-    const QString& description() const { return description_; }
 
     // Brings the status window to the front, tray or not: a second launch of the agent asks this.
     void showWindow();

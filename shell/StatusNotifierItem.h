@@ -53,8 +53,6 @@ public:
     ~StatusNotifierItem() override;
     Q_DISABLE_COPY_MOVE(StatusNotifierItem)
 
-    // The bus name the item answers on, as given to the watcher.
-    const QString& serviceName() const { return serviceName_; }
     // Tells the watcher of the item again: a watcher that took over from another knows nothing
     // of it. The answer is not waited for.
     void registerWithWatcher();

@@ -69,12 +69,14 @@ int main(int argc, char** argv) {
     PosixFileSystem files(&stop);
     DesktopNotifier notifier;
     MountWatcher mountEvents;
-    auto delegate = std::make_unique<AppDelegate>(ShellSeams{.engine = {.keyring = keyring,
-                                                                        .settings = settings,
-                                                                        .files = files,
-                                                                        .notifier = notifier,
-                                                                        .mountEvents = mountEvents,
-                                                                        .stop = &stop}});
+    const EngineSeams seams{.keyring = keyring,
+                            .settings = settings,
+                            .files = files,
+                            .notifier = notifier,
+                            .mountEvents = mountEvents,
+                            .stop = &stop};
+    SyncEngine engine(seams);
+    auto delegate = std::make_unique<AppDelegate>(engine, ShellSeams{.engine = seams});
     QObject::connect(&instance, &SingleInstance::showRequested, delegate.get(), [&delegate] {
         if (StatusItem* item = delegate->statusItem()) item->showWindow();
     });

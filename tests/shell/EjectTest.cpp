@@ -92,7 +92,9 @@ TEST_F(Eject, FromTheMenuEachOutcomeIsToldInItsOwnWords) {
         SCOPED_TRACE(c.what);
         for (FileSystem& fileSystem : c.fileSystems) fileSystem.mountPoints.replaceInStrings(QStringLiteral("HERE"), drive);
         std::optional<FakeUDisks> udisks;
-        if (!c.fileSystems.isEmpty()) ASSERT_TRUE(udisks.emplace(c.drives, c.fileSystems).isRegistered()) << kNoSystemBus;
+        if (!c.fileSystems.isEmpty()) {
+            ASSERT_TRUE(udisks.emplace(c.drives, c.fileSystems).isRegistered()) << kNoSystemBus;
+        }
         if (udisks) udisks->late = c.late;
         emit delegate().statusItem()->menu()->aboutToShow();
         if (c.pulledOut) rig.takeDriveAway(drive);
@@ -180,13 +182,13 @@ TEST_F(Eject, EjectsAndCyclesNeverOverlap) {
     writeBytes(rig.cached("a.mp3"), "damaged");
     rig.service().setFault(R"({"endpoint": "download", "bytes_per_second": 200000})");
     menuAction(QStringLiteral("Sync Now"))->trigger();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return delegate().statusMenuItem().text().startsWith("Caching"); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return statusLine().startsWith("Caching"); }, 10000));
     EXPECT_FALSE(item->isEnabled());
     ejectFromNotification();
     const qsizetype before = rig.notifier.posted.size() + 1;  // the running cycle's own comes first
     bool ejectedInCycle = false;
     ASSERT_TRUE(QTest::qWaitFor([&] {
-        const bool cycle = delegate().engine().isRunning();
+        const bool cycle = rig.engine().isRunning();
         ejectedInCycle |= cycle && !udisks.calls.isEmpty();
         return !cycle;
     }, 15000));
@@ -206,7 +208,7 @@ TEST_F(Eject, EjectsAndCyclesNeverOverlap) {
     for (const QString& volume : {drive, backup}) writeBytes(EngineRig::onDrive(volume, "a.mp3"), "damaged");
     menuAction(QStringLiteral("Sync Now"))->trigger();
     ASSERT_TRUE(waitForStatus(QStringLiteral("1 tracks copied to USB")));
-    EXPECT_EQ(failureOf([&] { await(delegate().engine().registerUSB(drive)); }),
+    EXPECT_EQ(failureOf([&] { await(rig.engine().registerUSB(drive)); }),
               "Could not register DJSTICK: the drive is being ejected");
     EXPECT_EQ(fileBytes(EngineRig::onDrive(drive, "a.mp3")), "damaged");
     EXPECT_EQ(fileBytes(EngineRig::onDrive(backup, "a.mp3")), rig.served().first().second);
@@ -217,7 +219,7 @@ TEST_F(Eject, EjectsAndCyclesNeverOverlap) {
     alerts.thenPress(QStringLiteral("OK"));
     menuAction(QStringLiteral("Reconnect\u2026"))->trigger();
     ASSERT_TRUE(alerts.waitUntilAnswered());
-    EXPECT_EQ(delegate().statusMenuItem().text(), "Signing in\u2026");
+    EXPECT_EQ(statusLine(), "Signing in\u2026");
     QAction* backupItem = menuAction(QStringLiteral("Eject BACKUP"));
     ASSERT_TRUE(backupItem && backupItem->isEnabled());
     EXPECT_EQ(told([&] { backupItem->trigger(); }), removable("BACKUP"));

@@ -7,8 +7,10 @@
 #include "support/EngineRig.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QPointer>
 #include <QTimer>
 #include <QtCore/qtestsupport_core.h>
@@ -17,6 +19,21 @@
 #include <functional>
 
 namespace testing_support {
+
+// What an alert says, read as a user reads it: the texts shown beside its icon, in order.
+inline QStringList textsOf(const spinforge::Alert& alert) {
+    QStringList texts;
+    for (const QLabel* label : alert.findChildren<QLabel*>(Qt::FindDirectChildrenOnly))
+        if (!label->isHidden() && !label->text().isEmpty()) texts << label->text();
+    return texts;
+}
+
+// Clicks the alert's button titled `title`; false when it has none.
+inline bool press(spinforge::Alert& alert, const QString& title) {
+    for (QPushButton* button : alert.findChildren<QPushButton*>())
+        if (button->text() == title) return button->click(), true;
+    return false;
+}
 
 // Each alert gets the next queued answer; one nobody expected fails the test instead of hanging it.
 class AlertDriver {
@@ -33,7 +50,7 @@ public:
     }
     void then(Answer answer) { answers_.push_back(std::move(answer)); }
     void thenPress(const QString& button) {
-        then([button](spinforge::Alert& alert) { EXPECT_TRUE(alert.press(button)) << button.toStdString(); });
+        then([button](spinforge::Alert& alert) { EXPECT_TRUE(press(alert, button)) << button.toStdString(); });
     }
     bool waitUntilAnswered() { return QTest::qWaitFor([this] { return answers_.empty(); }, 15000); }
 
@@ -44,9 +61,10 @@ private:
         auto* alert = qobject_cast<spinforge::Alert*>(QApplication::activeModalWidget());
         if (!alert || alert == current_) return;
         current_ = alert;
-        seen.append({alert->messageText(), alert->informativeText()});
+        const QStringList texts = textsOf(*alert);
+        seen.append({texts.value(0), texts.value(1)});
         if (answers_.empty()) {
-            ADD_FAILURE() << "unexpected alert: " << alert->messageText().toStdString();
+            ADD_FAILURE() << "unexpected alert: " << texts.value(0).toStdString();
             return alert->reject();
         }
         Answer answer = std::move(answers_.front());
@@ -66,7 +84,7 @@ protected:
 
     spinforge::AppDelegate& delegate() {
         if (!delegate_)
-            delegate_ = std::make_unique<spinforge::AppDelegate>(spinforge::ShellSeams{
+            delegate_ = std::make_unique<spinforge::AppDelegate>(rig.engine(), spinforge::ShellSeams{
                     rig.seams(), [this](const QUrl& url) { opened.append(url); }, std::chrono::seconds(900), ejector});
         return *delegate_;
     }
@@ -84,17 +102,19 @@ protected:
         return rig.notifier.posted.value(before);
     }
     bool waitForStatus(const QString& title) {
-        return QTest::qWaitFor([&] { return delegate().statusMenuItem().text() == title; }, 15000);
+        return QTest::qWaitFor([&] { return statusLine() == title; }, 15000);
     }
+    // The status menu's first item, which says what the agent is doing.
+    QString statusLine() { return delegate().statusItem()->menu()->actions().constFirst()->text(); }
     // Answers the next alert, the sign-in dialog, by filling in its fields and connecting.
     void signInWith(const QString& server, const QString& email, const QString& password) {
         alerts.then([=](spinforge::Alert& alert) {
-            const QList<QLineEdit*> fields = alert.accessoryView()->findChildren<QLineEdit*>(Qt::FindDirectChildrenOnly);
+            const QList<QLineEdit*> fields = alert.findChildren<QLineEdit*>();
             ASSERT_EQ(fields.size(), 3);
             fields[0]->setText(server);
             fields[1]->setText(email);
             fields[2]->setText(password);
-            alert.press(QStringLiteral("Connect"));
+            press(alert, QStringLiteral("Connect"));
         });
     }
 

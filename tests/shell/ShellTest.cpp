@@ -40,7 +40,7 @@ TEST_F(Shell, SignInFromTheDialogConnectsAndTheMenuOffersReconnect) {
     EXPECT_EQ(rig.settings.serverURL(), server());
     EXPECT_TRUE(menuAction(QStringLiteral("Reconnect\u2026")));
     // The rebuilt menu still shows the first cycle's outcome.
-    EXPECT_EQ(delegate().statusMenuItem().text(), "2 tracks cached \u2014 connect USB");
+    EXPECT_EQ(statusLine(), "2 tracks cached \u2014 connect USB");
 }
 
 TEST_F(Shell, RegistrationRegistersTheChosenDrive) {
@@ -48,10 +48,10 @@ TEST_F(Shell, RegistrationRegistersTheChosenDrive) {
     const QString first = rig.addDrive(QStringLiteral("FIRST"), std::nullopt);
     const QString second = rig.addDrive(QStringLiteral("SECOND STICK"), std::nullopt);
     alerts.then([](Alert& alert) {
-        auto* drives = qobject_cast<QComboBox*>(alert.accessoryView());
+        auto* drives = alert.findChild<QComboBox*>();
         ASSERT_EQ(drives->count(), 2);
         drives->setCurrentIndex(1);
-        alert.press(QStringLiteral("Register"));
+        press(alert, QStringLiteral("Register"));
     });
     alerts.thenPress(QStringLiteral("OK"));
     menuAction(QStringLiteral("Register a USB\u2026"))->trigger();

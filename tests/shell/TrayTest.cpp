@@ -226,21 +226,22 @@ TEST_F(Tray, TheWindowStandsInUntilATrayRunsThenThePanelShowsTheStateExactly) {
         State state;
         QString spoken;  // the tooltip's title
         bool attention;
+        QString symbol;
     };
     QString spokenBefore = panel.item().toolTip.first;
-    for (const Step& step : {Step{State::working(QStringLiteral("Caching 1 of 3\u2026")), "Syncing", false},
-                             Step{State::working(QStringLiteral("Caching 2 of 3\u2026")), "Syncing", false},
+    for (const Step& step : {Step{State::working(QStringLiteral("Caching 1 of 3\u2026")), "Syncing", false, spinforge::Symbols::syncing},
+                             Step{State::working(QStringLiteral("Caching 2 of 3\u2026")), "Syncing", false, spinforge::Symbols::syncing},
                              Step{State::failed(QStringLiteral("Could not copy <my_track> & A && B.mp3 to DJSTICK")),
-                                  "Needs attention", true},
-                             Step{State::success(QStringLiteral("USB is up to date")), "Spinforge", false}}) {
+                                  "Needs attention", true, spinforge::Symbols::attention},
+                             Step{State::success(QStringLiteral("USB is up to date")), "Spinforge", false, spinforge::Symbols::drive}}) {
         const State& state = step.state;
         SCOPED_TRACE(state.message.toStdString());
-        delegate().engine().onStateChange(state);
+        rig.engine().onStateChange(state);
         // A state shown locks nothing: a running cycle does (see the Eject tests).
         EXPECT_TRUE(panel.shows(QList<Shown>{{state.message, {}, false}} + commands));
         EXPECT_EQ(delegate().statusItem()->window().findChild<QLabel*>("statusLine")->text(), state.message);
         // The theme's icon where the panel has it, ours where not; a failure is the panel's to stress.
-        const QString themed = spinforge::Symbols::themeName(delegate().statusItem()->symbol());
+        const QString themed = spinforge::Symbols::themeName(step.symbol);
         const auto attention = step.attention ? std::pair(QStringLiteral("NeedsAttention"), themed)
                                               : std::pair(QStringLiteral("Active"), QString());
         EXPECT_FALSE(themed.isEmpty());
@@ -269,7 +270,7 @@ TEST_F(Tray, TheWindowStandsInUntilATrayRunsThenThePanelShowsTheStateExactly) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     ASSERT_TRUE(bus.connect(service, "/MenuBar", "com.canonical.dbusmenu", "ItemsPropertiesUpdated", &menuChanges, SLOT(count())));
     ASSERT_TRUE(bus.connect(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "NewToolTip", &toolTipChanges, SLOT(count())));
-    for (int i = 1; i <= 200; ++i) delegate().engine().onStateChange(State::working(QStringLiteral("Caching %1 of 200\u2026").arg(i)));
+    for (int i = 1; i <= 200; ++i) rig.engine().onStateChange(State::working(QStringLiteral("Caching %1 of 200\u2026").arg(i)));
     EXPECT_TRUE(panel.shows(QList<Shown>{{"Caching 200 of 200\u2026", {}, false}} + commands.mid(0, 5) + commands.mid(6)));
     EXPECT_LE(menuChanges.seen, 2) << "the panel heard of each state";
     EXPECT_LE(toolTipChanges.seen, 2) << "the tooltip went out again for each state";
