@@ -11,6 +11,19 @@
 namespace spinforge {
 namespace {
 
+struct Outcome {
+    QString message;
+    bool drivesDone;  // filled or found up to date: the notification offers to eject them
+};
+
+// What a cycle that ran to its end tells, from what it did and whether registered drives remain.
+Outcome outcomeOf(qint64 copied, qint64 downloaded, bool drivesRemain) {
+    if (copied > 0) return {QStringLiteral("%1 tracks copied to USB").arg(copied), true};
+    if (downloaded > 0) return {QStringLiteral("%1 tracks cached \u2014 connect USB").arg(downloaded), false};
+    if (!drivesRemain) return {QStringLiteral("Library ready \u2014 connect USB"), false};
+    return {QStringLiteral("USB is up to date"), true};
+}
+
 QStringList mountPointsOf(const std::vector<Drive>& drives) {
     QStringList points;
     for (const Drive& drive : drives) points << drive.mountPoint();
@@ -158,22 +171,13 @@ QCoro::Task<> SyncEngine::runCycle() {
     co_await api_.report(trackCount, synced);
 
     // Asked after the report: a drive pulled out meanwhile is neither up to date nor offered for ejecting.
-    const std::vector<Drive> remaining = registeredVolumes(profileId);
-    QString message;
-    bool drivesDone = false;  // filled or found up to date: the notification offers to eject them
-    if (copied > 0) {
-        message = QStringLiteral("%1 tracks copied to USB").arg(copied);
-        drivesDone = true;
-    } else if (downloaded > 0) {
-        message = QStringLiteral("%1 tracks cached \u2014 connect USB").arg(downloaded);
-    } else if (remaining.empty()) {
-        message = QStringLiteral("Library ready \u2014 connect USB");
-    } else {
-        message = QStringLiteral("USB is up to date");
-        drivesDone = true;
-    }
-    setState(State::success(message));
-    notify(QStringLiteral("Spinforge"), message, drivesDone ? mountPointsOf(remaining) : QStringList());
+    tellOutcome(copied, downloaded, registeredVolumes(profileId));
+}
+
+void SyncEngine::tellOutcome(qint64 copied, qint64 downloaded, const std::vector<Drive>& remaining) {
+    const Outcome outcome = outcomeOf(copied, downloaded, !remaining.empty());
+    setState(State::success(outcome.message));
+    notify(QStringLiteral("Spinforge"), outcome.message, outcome.drivesDone ? mountPointsOf(remaining) : QStringList());
 }
 
 QCoro::Task<Manifest> SyncEngine::currentManifest() {

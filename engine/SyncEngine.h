@@ -130,6 +130,9 @@ private:
     std::vector<Drive> registeredVolumes(qint64 profileId) const;
     // Whether a registered drive is mounted that the cycle which just ended did not list.
     bool unlistedDriveMounted() const;
+    // Shows and posts how a cycle that ran to its end went: `remaining` are the registered drives
+    // mounted after its report.
+    void tellOutcome(qint64 copied, qint64 downloaded, const std::vector<Drive>& remaining);
     // Posts one notification; with `drives`, and a listener set, it offers to eject them.
     void notify(const QString& title, const QString& body, const QStringList& drives = {});
 

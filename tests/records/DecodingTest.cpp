@@ -194,8 +194,9 @@ TEST(Decoding, UnknownMembersAreNotKept) {
     Manifest manifest;
     const testing_support::Cost cost = testing_support::costOf([&] { manifest = decodeManifest(body); });
     EXPECT_EQ(manifest, decodeManifest(QByteArray::fromStdString(validManifest().dump())));
-    if (testing_support::kMemoryMeasured)
+    if (testing_support::kMemoryMeasured) {
         EXPECT_LT(cost.peakMiB * double(1 << 20), body.size() / 4) << "decoding a " << body.size() << "-byte manifest added " << cost.peakMiB << " MiB";
+    }
 }
 
 // The tracks are decoded one by one as the parser meets them: what a manifest costs is what its
@@ -233,7 +234,9 @@ TEST(Decoding, TracksAreDecodedAsTheyArriveAndNeverHeldAsADocument) {
             }
         });
         EXPECT_EQ(failure, c.failure);
-        if (testing_support::kMemoryMeasured) EXPECT_LT(cost.peakMiB * double(1 << 20), c.mostAdded * size);
+        if (testing_support::kMemoryMeasured) {
+            EXPECT_LT(cost.peakMiB * double(1 << 20), c.mostAdded * size);
+        }
     }
 }
 
