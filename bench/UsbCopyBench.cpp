@@ -54,7 +54,7 @@ bool usbCopy(const Options& options) {
             drive.empty();
             qint64 written = 0;
             const double seconds = secondsOf([&] {
-                written = spinforge::DriveSync::run(spinforge::Drives(rig.files, rig.seams().volumes).open(volume, "sync"), manifest, rig.library());
+                written = spinforge::DriveSync::syncUSB(spinforge::Drives(rig.files, rig.seams().volumes).open(volume, "sync"), manifest, rig.library());
             });
             if (written != kTracks) throw std::runtime_error("syncUSB wrote " + std::to_string(written) + " tracks");
             return seconds;

@@ -107,7 +107,7 @@ void writePlaylist(const Drive& drive, const Manifest& manifest) {
 
 }  // namespace
 
-qint64 run(const Drive& drive, const Manifest& manifest, LibraryCache& library) {
+qint64 syncUSB(const Drive& drive, const Manifest& manifest, LibraryCache& library) {
     const Profile& profile = manifest.profile;
     drive.requireMounted(QStringLiteral("Could not sync %1").arg(drive.name()));
 

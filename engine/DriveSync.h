@@ -13,6 +13,6 @@ namespace spinforge::DriveSync {
 
 // The number of tracks written. Throws on the first failure, leaving the playlist as it was: a
 // file PlatformError naming the drive (also when it is no longer mounted), or the checksum error.
-qint64 run(const Drive& drive, const Manifest& manifest, LibraryCache& library);
+qint64 syncUSB(const Drive& drive, const Manifest& manifest, LibraryCache& library);
 
 }  // namespace spinforge::DriveSync

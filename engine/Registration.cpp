@@ -28,7 +28,7 @@ QCoro::Task<> SyncEngine::registerUSB(QString volume) {
     if (FileStatus written = writeWhole(drive.root(), USBMarker::fileName, marker); !written.ok())
         throw FileFailure::worded(written, {QStringLiteral("Could not write the marker %1 on %2").arg(USBMarker::fileName, name),
                                             &drive, QStringLiteral("register"), USBMarker::fileName});
-    DriveSync::run(drive, manifest, library_);
+    DriveSync::syncUSB(drive, manifest, library_);
     setState(State::success(QStringLiteral("Registered ") + name));
 }
 

@@ -163,7 +163,7 @@ QCoro::Task<> SyncEngine::runCycle() {
     const std::vector<Drive> drives = registeredVolumes(profileId);
     listed_.emplace();
     for (const Drive& drive : drives) listed_->push_back(listingOf(drive));
-    for (const Drive& drive : drives) copied += DriveSync::run(drive, manifest, library_);
+    for (const Drive& drive : drives) copied += DriveSync::syncUSB(drive, manifest, library_);
 
     // Asked again: a drive pulled out during the copies no longer counts as synced.
     const bool synced = !registeredVolumes(profileId).empty();

@@ -120,7 +120,7 @@ TEST(USBSync, CopiesWhatTheDriveLacksListsEveryTrackAndLeavesTheRestAlone) {
     }
     const auto sync = [&] {
         const spinforge::Drives drives(rig.files, rig.seams().volumes);
-        return spinforge::DriveSync::run(drives.open(volume, "sync"), manifest, rig.library());
+        return spinforge::DriveSync::syncUSB(drives.open(volume, "sync"), manifest, rig.library());
     };
     writeBytes(EngineRig::onDrive(volume, "c.mp3.spinforge-partial"), "half of c");
     writeBytes(EngineRig::onDrive(volume, "x.mp3.spinforge-partial"), "not ours to clean");
