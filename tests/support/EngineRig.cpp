@@ -14,7 +14,8 @@
 namespace testing_support {
 
 EngineRig::EngineRig(QString dataHome, spinforge::VolumeSource volumes)
-    : settings(scratch_.filePath("Spinforge.conf")), disk_(Disk::folder), dataHome_(std::move(dataHome)), volumes_(std::move(volumes)) {
+    : settings(scratch_.filePath("Spinforge.conf")), disk_(Disk::folder), dataHome_(std::move(dataHome)), keepStates_(false),
+      volumes_(std::move(volumes)) {
     if (!scratch_.isValid()) throw std::runtime_error("no temporary folder");
 }
 
@@ -151,7 +152,7 @@ spinforge::LibraryCache& EngineRig::library() {
 spinforge::SyncEngine& EngineRig::engine() {
     if (!engine_) {
         engine_ = std::make_unique<spinforge::SyncEngine>(seams());
-        engine_->onStateChange = [this](const State& state) { states.append(state); };
+        if (keepStates_) engine_->onStateChange = [this](const State& state) { states.append(state); };
     }
     return *engine_;
 }

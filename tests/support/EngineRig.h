@@ -31,7 +31,8 @@ public:
     // Drives of `disk`'s kind; ask whyUnavailable(disk) first. Throws std::runtime_error.
     explicit EngineRig(Disk disk = Disk::folder);
     // For benchmarks: the engine's data (its library) in `dataHome`, and the drives `volumes`
-    // lists, which the caller mounts; the rig serves and mounts nothing of its own.
+    // lists, which the caller mounts; the rig serves and mounts nothing of its own, and keeps no
+    // `states`: a cycle over 200,000 tracks publishes as many, which would count as the engine's.
     EngineRig(QString dataHome, spinforge::VolumeSource volumes);
     ~EngineRig();
     EngineRig(const EngineRig&) = delete;
@@ -96,6 +97,7 @@ private:
 
     Disk disk_;
     QString dataHome_;  // the engine's data folder
+    bool keepStates_ = true;
     std::optional<spinforge::VolumeSource> volumes_;  // drives the caller lists, or the rig's own
     QString media_;
     std::unique_ptr<DevServer> server_;
