@@ -1,6 +1,7 @@
 #pragma once
 // The application around the engine rig's stand-ins, its alerts answered as a user would.
 
+#include "platform/UDisksEjector.h"
 #include "shell/Alert.h"
 #include "shell/AppDelegate.h"
 #include "shell/StatusItem.h"
@@ -17,6 +18,8 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
+#include <optional>
 
 namespace testing_support {
 
@@ -77,15 +80,48 @@ private:
     QPointer<spinforge::Alert> current_;
 };
 
+// Passes the application's calls on to the disk service and counts those on their way. A test
+// ends only once none is: one left waiting when the event loop stops is never resumed, and
+// whatever it holds is never given back.
+class CountedEjector final : public spinforge::DriveEjector {
+public:
+    explicit CountedEjector(spinforge::DriveEjector& service) : service_(service) {}
+    QCoro::Task<QList<Identified>> identify(QStringList mountPoints) override {
+        const Counted counted(onTheirWay_);
+        co_return co_await service_.identify(std::move(mountPoints));
+    }
+    QCoro::Task<Outcome> eject(QString mountPoint, Identity expected) override {
+        const Counted counted(onTheirWay_);
+        co_return co_await service_.eject(std::move(mountPoint), std::move(expected));
+    }
+    bool idle() const { return onTheirWay_ == 0; }
+
+private:
+    struct Counted {
+        explicit Counted(int& count) : count_(++count) {}
+        ~Counted() { --count_; }
+        int& count_;
+    };
+    spinforge::DriveEjector& service_;
+    int onTheirWay_ = 0;
+};
+
 class ShellRig : public ::testing::Test {
 protected:
     explicit ShellRig(Disk disk = Disk::folder) : rig(disk) {}
-    void TearDown() override { delegate_.reset(); }
+    void TearDown() override {
+        if (counted_) EXPECT_TRUE(QTest::qWaitFor([&] { return counted_->idle(); }, 15000)) << "the disk service never answered";
+        delegate_.reset();
+    }
 
     spinforge::AppDelegate& delegate() {
-        if (!delegate_)
+        if (!delegate_) {
+            if (!ejector)
+                systemUDisks_ = std::make_unique<spinforge::UDisksEjector>(QDBusConnection::systemBus(), rig.seams().volumes.mountTable);
+            counted_.emplace(ejector ? *ejector : *systemUDisks_);
             delegate_ = std::make_unique<spinforge::AppDelegate>(rig.engine(), spinforge::ShellSeams{
-                    rig.seams(), [this](const QUrl& url) { opened.append(url); }, std::chrono::seconds(900), ejector});
+                    rig.seams(), [this](const QUrl& url) { opened.append(url); }, std::chrono::seconds(900), &*counted_});
+        }
         return *delegate_;
     }
     QAction* menuAction(const QString& title) {
@@ -124,6 +160,8 @@ protected:
     spinforge::DriveEjector* ejector = nullptr;  // null: udisks2 on the session's system bus
 
 private:
+    std::unique_ptr<spinforge::UDisksEjector> systemUDisks_;  // when no ejector is given
+    std::optional<CountedEjector> counted_;
     std::unique_ptr<spinforge::AppDelegate> delegate_;
 };
 
