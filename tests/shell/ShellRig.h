@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QTimer>
 #include <QtCore/qtestsupport_core.h>
 
@@ -87,21 +88,18 @@ class CountedEjector final : public spinforge::DriveEjector {
 public:
     explicit CountedEjector(spinforge::DriveEjector& service) : service_(service) {}
     QCoro::Task<QList<Identified>> identify(QStringList mountPoints) override {
-        const Counted counted(onTheirWay_);
+        ++onTheirWay_;
+        const auto answered = qScopeGuard([this] { --onTheirWay_; });
         co_return co_await service_.identify(std::move(mountPoints));
     }
     QCoro::Task<Outcome> eject(QString mountPoint, Identity expected) override {
-        const Counted counted(onTheirWay_);
+        ++onTheirWay_;
+        const auto answered = qScopeGuard([this] { --onTheirWay_; });
         co_return co_await service_.eject(std::move(mountPoint), std::move(expected));
     }
     bool idle() const { return onTheirWay_ == 0; }
 
 private:
-    struct Counted {
-        explicit Counted(int& count) : count_(++count) {}
-        ~Counted() { --count_; }
-        int& count_;
-    };
     spinforge::DriveEjector& service_;
     int onTheirWay_ = 0;
 };
